@@ -1,0 +1,114 @@
+// Public interface of the Ostmere engine library.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#if defined(_WIN32)
+#define OSTMERE_API __declspec(dllexport)
+#else
+#define OSTMERE_API __attribute__((visibility("default")))
+#endif
+
+enum eErrType : int32_t { eErrGeneral = 0 };
+
+// The one exception through which the engine reports every failure it detects.
+class OSTMERE_API CTKErr {
+  public:
+    CTKErr();
+    CTKErr(eErrType type, std::u16string message, const char* file, int32_t line);
+    CTKErr(const CTKErr&) = default;
+    CTKErr& operator=(const CTKErr&) = default;
+    ~CTKErr();
+
+    // Four lines: type, message, error code (hex), location.
+    std::u16string toStr() const;
+
+    eErrType type;
+    std::u16string message;
+    const char* file; // static text, not owned
+    int32_t line;
+    uint32_t errorCode; // errno when the error was constructed
+};
+
+// Thrown by a sink implementation to cancel the running operation.
+class OSTMERE_API COPCancel {};
+
+// Raised by the XML layer for failures of the XML library itself; deliberately not a CTKErr.
+class OSTMERE_API CXmlError : public std::runtime_error {
+  public:
+    static constexpr uint32_t E_POINTER_CODE = 0x80004003u;
+    static constexpr uint32_t E_OUTOFMEMORY_CODE = 0x8007000Eu;
+
+    CXmlError(uint32_t code, std::u16string description);
+    uint32_t code() const { return code_; }
+    const std::u16string& description() const { return description_; }
+
+  private:
+    uint32_t code_;
+    std::u16string description_;
+};
+
+// Callback interface of every operation. The slot order is part of the interface.
+class OSTMERE_API CProgressSink {
+  public:
+    virtual uint32_t getBufferSize() = 0;
+    virtual uint8_t* getBuffer() = 0;
+    virtual void setStatus(const std::u16string& text) = 0;
+    virtual void setDetail(const std::u16string& text) = 0;
+    virtual void showMessage(const std::u16string& text) = 0;
+    virtual void setProgressRange(uint32_t steps) = 0;
+    virtual void resetProgress() = 0;
+    virtual void stepProgress() = 0;
+
+  protected:
+    ~CProgressSink() = default; // the engine never owns or destroys a sink
+};
+
+// Optional second interface of a sink: receives diagnostic trace lines ("Would write ...").
+// The engine looks for it with dynamic_cast; a sink without it gets no trace.
+class OSTMERE_API CTraceSink {
+  public:
+    virtual void trace(const std::u16string& line) = 0;
+
+  protected:
+    ~CTraceSink() = default;
+};
+
+// Whole-second stopwatch.
+class OSTMERE_API CTimer {
+  public:
+    CTimer();
+    CTimer& operator=(const CTimer&) = default;
+    void start();
+    void stop();
+    std::u16string getTime() const; // "%.2d:%.2d:%.2d"
+
+    int64_t stopTime;
+    int64_t startTime;
+};
+
+// Copies "1.01" and a terminating zero (5 code units) into buffer.
+OSTMERE_API void OstmereVersion(char16_t* buffer);
+
+OSTMERE_API void tkCreateVault(CProgressSink* sink, std::u16string directory, std::u16string filter,
+                               std::u16string vaultFile);
+OSTMERE_API void tkCreatePatchVault(CProgressSink* sink, std::u16string directory,
+                                    std::u16string patchFile, std::u16string vaultFile,
+                                    std::u16string reportFile, bool updateVault);
+OSTMERE_API void tkDiffCreatePatch(CProgressSink* sink, std::u16string olderDir,
+                                   std::u16string newerDir, std::u16string patchFile,
+                                   std::u16string reportFile, std::u16string filter);
+OSTMERE_API void tkApplyPatch(CProgressSink* sink, std::u16string directory,
+                              std::u16string patchFile, std::u16string reportFile,
+                              bool continueOnErrors, bool ignoreFingerprint);
+OSTMERE_API void tkQuerryPatch(CProgressSink* sink, std::u16string patchFile,
+                               std::u16string reportFile);
+OSTMERE_API std::u16string tkFingerprint(CProgressSink* sink, std::u16string directory,
+                                         std::u16string filter);
+
+// UTF-8 (file-system and console form) to UTF-16 and back; undecodable bytes map to
+// lone surrogates U+DC80..U+DCFF so that every byte sequence round-trips.
+OSTMERE_API std::u16string utf8ToUtf16(const std::string& text);
+OSTMERE_API std::string utf16ToUtf8(const std::u16string& text);
