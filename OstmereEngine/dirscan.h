@@ -1,0 +1,102 @@
+// The snapshot of a directory tree, the ignore filter and the tree scan.
+#pragma once
+
+#include "OstmereEngine.h"
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace ostmere {
+
+using PathList = std::deque<std::u16string>;
+// std::u16string compares char16_t as unsigned code units: the ordinal order.
+using AttributeMap = std::map<std::u16string, uint32_t>;
+using TextMap = std::map<std::u16string, std::u16string>;
+
+struct CDirSnapshot {
+    std::u16string root;
+    std::u16string filterText;
+    PathList ignoredItems;
+    TextMap infoEntries;
+    PathList directories;
+    PathList files;
+    AttributeMap attributes;
+    TextMap fileIds;
+
+    // Insert-on-miss lookups used by the comparison and the fingerprint.
+    const std::u16string& fileIdOf(const std::u16string& relPath) { return fileIds[relPath]; }
+    uint32_t attributesOf(const std::u16string& relPath) { return attributes[relPath]; }
+};
+
+struct CFilterSegment {
+    enum Kind { exact, afterStar, beforeStar };
+    Kind kind;
+    std::u16string literal;
+};
+
+class CIgnoreFilter {
+  public:
+    explicit CIgnoreFilter(std::vector<std::vector<CFilterSegment>> patterns)
+        : patterns_(std::move(patterns)) {}
+    bool matches(const std::u16string& relPath) const;
+
+  private:
+    std::vector<std::vector<CFilterSegment>> patterns_;
+};
+
+// Splits at the first delimiter; returns whether it occurs.
+bool splitFirst(const std::u16string& text, char16_t delimiter, std::u16string& before,
+                std::u16string& after);
+std::vector<CFilterSegment> compilePattern(const std::u16string& pattern);
+CIgnoreFilter compileFilter(const std::u16string& filterText);
+
+class CTreeVisitor {
+  public:
+    virtual void onIgnored(CProgressSink* sink, const std::u16string& root,
+                           const std::u16string& relPath) = 0;
+    virtual void onDirectory(CProgressSink* sink, const std::u16string& root,
+                             const std::u16string& relPath) = 0;
+    virtual void onFile(CProgressSink* sink, const std::u16string& root,
+                        const std::u16string& relPath) = 0;
+
+  protected:
+    ~CTreeVisitor() = default;
+};
+
+class CCountVisitor final : public CTreeVisitor {
+  public:
+    void onIgnored(CProgressSink*, const std::u16string&, const std::u16string&) override {}
+    void onDirectory(CProgressSink* sink, const std::u16string& root,
+                     const std::u16string& relPath) override;
+    void onFile(CProgressSink* sink, const std::u16string& root,
+                const std::u16string& relPath) override;
+    uint32_t files = 0, directories = 0, total = 0;
+};
+
+class CCollectVisitor final : public CTreeVisitor {
+  public:
+    explicit CCollectVisitor(CDirSnapshot& snapshot) : snapshot_(snapshot) {}
+    void onIgnored(CProgressSink* sink, const std::u16string& root,
+                   const std::u16string& relPath) override;
+    void onDirectory(CProgressSink* sink, const std::u16string& root,
+                     const std::u16string& relPath) override;
+    void onFile(CProgressSink* sink, const std::u16string& root,
+                const std::u16string& relPath) override;
+
+  private:
+    CDirSnapshot& snapshot_;
+};
+
+void walkTree(CProgressSink* sink, const std::u16string& root, const std::u16string& relPath,
+              CTreeVisitor& visitor, const CIgnoreFilter& filter);
+CDirSnapshot scanDirectory(CProgressSink* sink, const std::u16string& root,
+                           const std::u16string& filterText);
+// Sets "ComputerName", "UserName" and "DateCreated".
+void addCreationInfo(TextMap& entries);
+// "Sun Dec 06 02:13:08 2026\n" for a local time.
+std::u16string ctimeText(int64_t time);
+
+} // namespace ostmere

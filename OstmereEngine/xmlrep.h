@@ -1,0 +1,26 @@
+// XML document layer and the two XML file formats: vault and diff report.
+#pragma once
+
+#include "OstmereEngine.h"
+#include "dirscan.h"
+#include "patchinfo.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pugi {
+class xml_document;
+class xml_node;
+} // namespace pugi
+
+namespace ostmere {
+
+class CXmlDocument; // defined in xmlrep.cpp-side header xmldoc.h
+
+void writeVault(CProgressSink* sink, const std::u16string& vaultFile, const CDirSnapshot& snapshot);
+CDirSnapshot readVault(CProgressSink* sink, const std::u16string& vaultFile);
+void writeDiffReport(CProgressSink* sink, const std::u16string& reportFile,
+                     const CPatchInfo& info);
+
+} // namespace ostmere
