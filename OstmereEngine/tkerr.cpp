@@ -15,8 +15,8 @@ std::u16string CTKErr::toStr() const {
     std::u16string text = u"Error type:" + ostmere::decimal(type) + u"\n";
     text += u"Message: " + message + u"\n";
     text += u"Error Code: " + ostmere::hex(errorCode) + u"\n";
-    text += u"Location: " + utf8ToUtf16(file ? file : "") + u" line:" + ostmere::decimal(line) +
-            u"\n";
+    text +=
+        u"Location: " + utf8ToUtf16(file ? file : "") + u" line:" + ostmere::decimal(line) + u"\n";
     return text;
 }
 
@@ -32,7 +32,9 @@ void CTimer::start() {
     startTime = static_cast<int64_t>(std::time(nullptr));
 }
 
-void CTimer::stop() { stopTime = static_cast<int64_t>(std::time(nullptr)); }
+void CTimer::stop() {
+    stopTime = static_cast<int64_t>(std::time(nullptr));
+}
 
 std::u16string CTimer::getTime() const {
     int64_t elapsed = stopTime - startTime;

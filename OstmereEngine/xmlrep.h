@@ -20,7 +20,6 @@ class CXmlDocument; // defined in xmlrep.cpp-side header xmldoc.h
 
 void writeVault(CProgressSink* sink, const std::u16string& vaultFile, const CDirSnapshot& snapshot);
 CDirSnapshot readVault(CProgressSink* sink, const std::u16string& vaultFile);
-void writeDiffReport(CProgressSink* sink, const std::u16string& reportFile,
-                     const CPatchInfo& info);
+void writeDiffReport(CProgressSink* sink, const std::u16string& reportFile, const CPatchInfo& info);
 
 } // namespace ostmere

@@ -57,7 +57,9 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
-std::u16string u16(const fs::path& p) { return utf8ToUtf16(p.string()); }
+std::u16string u16(const fs::path& p) {
+    return utf8ToUtf16(p.string());
+}
 
 void writeFile(const fs::path& p, const std::string& content) {
     fs::create_directories(p.parent_path());
@@ -94,7 +96,8 @@ std::vector<std::string> describeTree(const fs::path& root) {
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
          ++it) {
         std::string rel = fs::relative(it->path(), root).string();
-        bool ro = (fs::status(it->path()).permissions() & fs::perms::owner_write) == fs::perms::none;
+        bool ro =
+            (fs::status(it->path()).permissions() & fs::perms::owner_write) == fs::perms::none;
         std::string line = it->is_directory() ? rel + "/" : rel + "=" + readFile(it->path());
         out.push_back(line + (ro ? " +ro" : ""));
     }

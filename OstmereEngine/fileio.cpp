@@ -1,0 +1,240 @@
+#include "fileio.h"
+
+#include "fileReader.h"
+#include "platform.h"
+#include "tkerr.h"
+
+namespace ostmere {
+
+bool removeItem(bool tolerant, const std::u16string& path) {
+    uint32_t attributes = getFileAttributes(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        attributes &= ~FILE_ATTRIBUTE_READONLY;
+    setFileAttributes(path, attributes); // result deliberately unchecked: the removal decides
+    attributes = getFileAttributes(path);
+    // A link is removed as itself, never by descending into what it points at.
+    bool directory = attributes != INVALID_FILE_ATTRIBUTES &&
+                     (attributes & FILE_ATTRIBUTE_DIRECTORY) && !isSymbolicLink(path);
+    if (directory ? removeDirectory(path) : deleteFile(path))
+        return true;
+    if (tolerant)
+        return false;
+    TK_RAISE(u"Unable to remove item. " + path);
+}
+
+void hashFile(CProgressSink* sink, const std::u16string& fullPath, CSha1& sha) {
+    CStreamInputFile stream(fullPath);
+    CInputFile descriptor(fullPath);
+    int64_t size = descriptor.size();
+    if (size < 0)
+        TK_RAISE(u"Unable to get a file  size:" + fullPath);
+    uint8_t* buffer = sink->getBuffer();
+    const uint64_t chunk = sink->getBufferSize();
+    uint64_t total = 0;
+    while (total < static_cast<uint64_t>(size)) {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(chunk, size - total));
+        size_t got = stream.read(buffer, n);
+        if (got == 0)
+            break;
+        sha.update(buffer, got);
+        total += got;
+    }
+    if (total != static_cast<uint64_t>(size))
+        TK_RAISE(u"Unable read a source file:" + fullPath);
+}
+
+std::u16string entryName(const std::u16string& directory, const std::string& rawName) {
+    std::u16string name = utf8ToUtf16(rawName);
+    if (name.find(u'\\') != std::u16string::npos)
+        TK_RAISE(u"Unable to represent a file name that contains a backslash: " + directory +
+                 u" holds " + name);
+    return name;
+}
+
+bool itemExists(const std::u16string& path) {
+    return getFileAttributes(path) != INVALID_FILE_ATTRIBUTES || isSymbolicLink(path);
+}
+
+bool linkOnTheWay(const std::u16string& root, const std::u16string& relPath) {
+    for (size_t at = relPath.find(u'\\', 1); at != std::u16string::npos;
+         at = relPath.find(u'\\', at + 1))
+        if (isSymbolicLink(root + relPath.substr(0, at)))
+            return true;
+    return false;
+}
+
+void requireNoLinkOnTheWay(const std::u16string& root, const std::u16string& relPath) {
+    if (linkOnTheWay(root, relPath))
+        TK_RAISE(u"Refusing to follow a symbolic link inside the target directory: " + root +
+                 relPath);
+}
+
+} // namespace ostmere
+
+// ---------------------------------------------------------------------------------------
+// Applying a patch to a directory.
+
+#include "fingerprint.h"
+#include "frame.h"
+#include "patchformat.h"
+#include "xmlrep.h"
+
+#include <algorithm>
+
+namespace ostmere {
+
+namespace {
+
+class CApplyRun {
+  public:
+    CApplyRun(CProgressSink* sink, const std::u16string& directory, const CPatchInfo& patch,
+              bool continueOnErrors)
+        : sink_(sink), dir_(directory), patch_(patch), tolerant_(continueOnErrors) {}
+
+    void removeFiles();
+    void removeDirectories();
+    void createDirectories();
+    void restoreFiles(CFileReader& in, const FileTable& table);
+    void restoreAttributes();
+    CPatchInfo& applied() { return applied_; }
+
+  private:
+    void beginPhase(const char16_t* status, size_t count) {
+        sink_->setStatus(status);
+        sink_->setProgressRange(static_cast<uint32_t>(count));
+    }
+    // A path through a link inside the target is a failure of its item: skipped when
+    // tolerant, fatal otherwise.
+    bool reachable(const std::u16string& relPath) {
+        if (!linkOnTheWay(dir_, relPath))
+            return true;
+        if (!tolerant_)
+            requireNoLinkOnTheWay(dir_, relPath);
+        return false;
+    }
+    bool removeEntry(const std::u16string& entry) {
+        return reachable(entry) && removeItem(tolerant_, dir_ + entry);
+    }
+
+    CProgressSink* sink_;
+    const std::u16string& dir_;
+    const CPatchInfo& patch_;
+    bool tolerant_;
+    CPatchInfo applied_;
+};
+
+void CApplyRun::removeFiles() {
+    beginPhase(u"Removing Files.", patch_.UnlinkedFiles.size());
+    for (const auto& entry : patch_.UnlinkedFiles) {
+        sink_->stepProgress();
+        sink_->setDetail(u"Removing: " + entry);
+        if (removeEntry(entry))
+            applied_.UnlinkedFiles.push_back(entry);
+    }
+}
+
+void CApplyRun::removeDirectories() {
+    PathList order = patch_.UnlinkedDirectories;
+    std::sort(order.begin(), order.end());
+    beginPhase(u"Removing Directories.", order.size());
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
+        sink_->stepProgress();
+        sink_->setDetail(u"Removing: " + *it);
+        if (removeEntry(*it))
+            applied_.UnlinkedDirectories.push_back(*it);
+    }
+}
+
+void CApplyRun::createDirectories() {
+    beginPhase(u"Creating Directories.", patch_.NewDirs.size());
+    for (const auto& entry : patch_.NewDirs) {
+        sink_->stepProgress();
+        sink_->setDetail(u"Creating: " + entry);
+        if (!reachable(entry))
+            continue;
+        if (createDirectory(dir_ + entry))
+            applied_.NewDirs.push_back(entry);
+        else if (!tolerant_)
+            TK_RAISE(u"Unable to create a directory. " + dir_ + entry);
+    }
+}
+
+void CApplyRun::restoreFiles(CFileReader& in, const FileTable& table) {
+    beginPhase(u"Restoring files.", table.size());
+    for (const auto& [key, position] : table) {
+        sink_->stepProgress();
+        sink_->setDetail(u"Extructing file: " + key);
+        if (!reachable(key))
+            continue;
+        in.extractFile(tolerant_, sink_, position, dir_);
+        applied_.ChangedFiles.push_back(key);
+    }
+}
+
+void CApplyRun::restoreAttributes() {
+    beginPhase(u"Restoring FS attributes.", patch_.AttributeChanges.size());
+    for (const auto& [key, word] : patch_.AttributeChanges) {
+        sink_->stepProgress();
+        sink_->setDetail(u"Restoring: " + dir_ + u"\\" + key);
+        if (reachable(key) && setFileAttributes(dir_ + u"\\" + key, word))
+            applied_.AttributeChanges[key] = word;
+        else if (!tolerant_)
+            TK_RAISE(u"Unable to set attributes on a file " + key);
+    }
+}
+
+std::u16string fingerprintOf(CProgressSink* sink, const std::u16string& directory,
+                             const std::u16string& filter) {
+    CDirSnapshot snapshot = scanDirectory(sink, directory, filter);
+    return calcFingerprint(snapshot, sink);
+}
+
+// Everything the patch names is checked before the target is touched: paths that could
+// leave the target, and file records that do not match their table entries.
+FileTable readCheckedFileTable(CFileReader& in, uint64_t tablePosition, const CPatchInfo& patch,
+                               bool tolerateShort) {
+    requireSafePaths(patch);
+    in.seek(tablePosition);
+    FileTable table = in.readFileTable();
+    for (const auto& [key, position] : table)
+        checkFileRecord(in, position, key, tolerateShort);
+    return table;
+}
+
+} // namespace
+
+} // namespace ostmere
+
+using namespace ostmere;
+
+void tkApplyPatch(CProgressSink* sink, std::u16string directory, std::u16string patchFile,
+                  std::u16string reportFile, bool continueOnErrors, bool ignoreFingerprint) {
+    directory = normalizePath(directory);
+    sink->setStatus(u"Applying a file");
+    const CPatchInfo patch = loadPatchInfo(sink, patchFile);
+    if (!dirExists(directory))
+        TK_RAISE(u"Directory for patch application does  not exists: " + directory);
+    CInputFile in(patchFile);
+    const uint64_t tablePosition = in.readHeader();
+    const FileTable table = readCheckedFileTable(in, tablePosition, patch, continueOnErrors);
+
+    if (fingerprintOf(sink, directory, patch.filter) != patch.OlderTreeID && !ignoreFingerprint)
+        TK_RAISE(u"Trying to apply a patch to dirrectory with different fingerprint.");
+
+    CApplyRun run(sink, directory, patch, continueOnErrors);
+    run.removeFiles();
+    run.removeDirectories();
+    run.createDirectories();
+    run.restoreFiles(in, table);
+    run.restoreAttributes();
+    addCreationInfo(run.applied().infoEntries);
+    if (!reportFile.empty())
+        writeDiffReport(sink, reportFile, run.applied());
+    sink->setStatus(u"Patch applied ok.");
+    if (ignoreFingerprint)
+        return;
+    if (fingerprintOf(sink, directory, patch.filter) != patch.NewerTreeID)
+        sink->setStatus(u"After patch has been aplied fingerprints do not match.");
+    else
+        sink->setStatus(u"New fingerprint verified.");
+}
