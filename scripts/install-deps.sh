@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what building and testing Ostmere needs, from Debian's packages.
+set -euo pipefail
+packages=(g++ cmake make pkg-config libgtest-dev libgmock-dev libpugixml-dev qt6-base-dev
+          openssl rsync "$@")
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
