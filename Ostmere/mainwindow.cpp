@@ -79,7 +79,8 @@ COstmereDlg::~COstmereDlg() {
         // The worker may be waiting for this thread to run a widget update.
         while (!workerDone_)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        worker_.join();
+        if (worker_.joinable()) // the events above may have joined it already
+            worker_.join();
     }
 }
 
@@ -193,6 +194,8 @@ void COstmereDlg::finishWorker() {
     if (!worker_.joinable())
         return;
     worker_.join();
+    if (destroying_)
+        return;
     emit operationFinished();
     if (closePending_) {
         closePending_ = false;
