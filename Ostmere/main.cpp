@@ -1,12 +1,15 @@
 // ostmere-gui: the desktop program. "--screenshot FILE" shows the window, saves a picture of
 // it as FILE and exits (used to make the picture in the documentation).
 #include "mainwindow.h"
+#include "registry.h"
 
 #include <QApplication>
 #include <QTimer>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(history::organisation);
+    QCoreApplication::setApplicationName(history::application);
     COstmereDlg window;
     window.show();
     const QStringList args = app.arguments();

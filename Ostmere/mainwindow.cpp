@@ -150,7 +150,7 @@ void COstmereDlg::runOperation(int operation) {
     PageBase* page = pages_[operation];
     cancel_ = false;
     onGui([&] {
-        tabs->tabBar()->setEnabled(false);
+        lockTabs(true);
         cancelButton->setEnabled(true);
         CControlDisabler disabler;
         page->forEachItem(disabler);
@@ -183,11 +183,19 @@ void COstmereDlg::runOperation(int operation) {
         cancelButton->setEnabled(false);
         CControlEnabler enabler;
         page->forEachItem(enabler);
-        tabs->tabBar()->setEnabled(true);
+        lockTabs(false);
     });
     workerDone_ = true;
     QMetaObject::invokeMethod(
         this, [this] { finishWorker(); }, Qt::QueuedConnection);
+}
+
+// The bar is disabled for the look; the other tabs too, since Ctrl+Tab ignores the bar.
+void COstmereDlg::lockTabs(bool locked) {
+    tabs->tabBar()->setEnabled(!locked);
+    for (int i = 0; i < tabs->count(); ++i)
+        if (i != tabs->currentIndex())
+            tabs->setTabEnabled(i, !locked);
 }
 
 void COstmereDlg::finishWorker() {

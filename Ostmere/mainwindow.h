@@ -81,6 +81,7 @@ class COstmereDlg : public QWidget, public CProgressSink, public CTraceSink {
     void onTabChanged(int index);
     void runOperation(int operation); // worker thread
     void finishWorker();
+    void lockTabs(bool locked);
     void throwIfCancelled();
     void showStatus(const QString& text);
     template <typename F> void onGui(F&& fn);

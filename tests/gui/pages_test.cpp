@@ -133,24 +133,29 @@ TEST_F(PagesTest, ApplyPassesContinueOnErrorsBeforeIgnoreFingerprint) {
 
 TEST_F(PagesTest, ARunDisablesTheTabsAndThePageAndEnablesCancelUntilItEnds) {
     struct Seen {
-        bool tabBar, field, action, cancel, otherPage, result;
+        bool tabBar, otherTab, field, action, cancel, result;
+        QString resultText;
     } seen{};
     recorder.duringCall = [&] {
         runOnGuiThread(&w, [&] {
-            seen = {w.tabs->tabBar()->isEnabled(),          w.fingerPage->directory->isEnabled(),
-                    w.fingerPage->fingerprint->isEnabled(), w.cancelButton->isEnabled(),
-                    w.crPatchPage->olderDir->isEnabled(),   w.fingerPage->result->isEnabled()};
+            seen = {w.tabs->tabBar()->isEnabled(),        w.tabs->isTabEnabled(0),
+                    w.fingerPage->directory->isEnabled(), w.fingerPage->fingerprint->isEnabled(),
+                    w.cancelButton->isEnabled(),          w.fingerPage->result->isEnabled(),
+                    w.fingerPage->result->text()};
         });
     };
+    w.tabs->setCurrentIndex(5);
     w.fingerPage->result->setText("stale");
     run(w.fingerPage->fingerprint);
     EXPECT_FALSE(seen.tabBar);
+    EXPECT_FALSE(seen.otherTab);
     EXPECT_FALSE(seen.field);
     EXPECT_FALSE(seen.action);
     EXPECT_TRUE(seen.cancel);
-    EXPECT_TRUE(seen.otherPage);
-    EXPECT_TRUE(seen.result); // the result field is never disabled
+    EXPECT_TRUE(seen.result);       // the result field is never disabled
+    EXPECT_EQ(seen.resultText, ""); // cleared before the engine call
     EXPECT_TRUE(w.tabs->tabBar()->isEnabled());
+    EXPECT_TRUE(w.tabs->isTabEnabled(0));
     EXPECT_TRUE(w.fingerPage->directory->isEnabled());
     EXPECT_FALSE(w.cancelButton->isEnabled());
 }
