@@ -105,7 +105,9 @@ AttributeMap readAttributeList(XmlElement element, const std::u16string& xpath) 
     AttributeMap map;
     for (XmlElement node : selectNodes(element, xpath)) {
         std::u16string path = attributeText(node, "path");
-        map[path] = static_cast<uint32_t>(parseDecimal(attributeText(node, "attr")));
+        uint32_t word = static_cast<uint32_t>(parseDecimal(attributeText(node, "attr")));
+        // Written lists hold their keys in ascending order, so the end is the usual place.
+        map.insert_or_assign(map.end(), std::move(path), word);
     }
     return map;
 }
@@ -115,7 +117,7 @@ TextMap readEntryList(XmlElement element, const std::u16string& xpath, const cha
     TextMap map;
     for (XmlElement node : selectNodes(element, xpath)) {
         std::u16string key = attributeText(node, keyAttr);
-        map[key] = attributeText(node, valueAttr);
+        map.insert_or_assign(map.end(), std::move(key), attributeText(node, valueAttr));
     }
     return map;
 }
