@@ -2,6 +2,8 @@
 
 #include "registry.h"
 
+#include <QEventLoop>
+#include <QTimer>
 #include <fstream>
 #include <sstream>
 
@@ -27,8 +29,14 @@ std::string GuiTest::readFile(const fs::path& p) {
 }
 
 void GuiTest::waitIdle(COstmereDlg& window) {
-    // A safety cap only: every run in these tests ends within a fraction of it.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isRunning(); }, 60000));
+    // A plain event loop: every sink call of the worker waits for this thread to run it.
+    // The timer is a safety cap only; every run in these tests ends well within it.
+    QEventLoop loop;
+    QObject::connect(&window, &COstmereDlg::operationFinished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    if (window.isRunning())
+        loop.exec();
+    ASSERT_FALSE(window.isRunning());
 }
 
 QStringList GuiTest::storedList(const QString& name) {
