@@ -1,4 +1,4 @@
-// Vault creation: records the state of a directory in an XML vault file.
+// Recording a tree's state in a vault file.
 #include "OstmereEngine.h"
 #include "dirscan.h"
 #include "frame.h"
