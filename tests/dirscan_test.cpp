@@ -156,35 +156,29 @@ TEST(Scan, SinkCallsOfEachStageInOrder) {
     EXPECT_EQ(s.fileIds.at(u"\\sub\\b.txt"), u"da39a3ee5e6b4b0d3255bfef95601890afd80709");
 }
 
-// Pre-order walk in the order the file system lists entries, as an independent oracle.
-void listingOrder(const fs::path& root, const std::string& rel, Strings& dirs, Strings& files) {
-    for (const auto& entry : fs::directory_iterator(root / rel.substr(rel.empty() ? 0 : 1))) {
-        std::string entryRel = rel + "\\" + entry.path().filename().string();
-        if (entry.is_directory()) {
-            dirs.push_back(entryRel);
-            std::string sub = entryRel;
-            std::replace(sub.begin(), sub.end(), '\\', '/');
-            listingOrder(root, sub, dirs, files);
-        } else {
-            files.push_back(entryRel);
-        }
-    }
-}
-
-TEST(Scan, WalkIsDepthFirstInListingOrderAndCountsDrivePassRanges) {
+// Each directory is walked in ordinal name order, whatever order the file system lists it in:
+// "B" before "a", and U+1F600 (D83D DE00) before U+FF5E although its UTF-8 bytes sort after.
+TEST(Scan, WalkIsDepthFirstInNameOrderAndCountsDriveThePassRanges) {
     TempDir tmp;
-    makeTree(tmp.path(), {{"a.txt", "a"},
-                          {"sub/b.txt", "b"},
-                          {"sub/deeper/c.txt", "c"},
+    makeTree(tmp.path(), {{"z/", ""},
                           {"sub/empty/", ""},
-                          {".hidden", "h"},
-                          {"z/", ""},
-                          {"m.txt", "m"}});
-    Strings dirs, files;
-    listingOrder(tmp.path(), "", dirs, files);
-    for (auto* list : {&dirs, &files})
-        for (auto& p : *list)
-            std::replace(p.begin(), p.end(), '/', '\\');
+                          {"sub/deeper/c.txt", "c"},
+                          {"sub/b.txt", "b"},
+                          {"m.txt", "m"},
+                          {"\xef\xbd\x9e", "tilde"},
+                          {"\xf0\x9f\x98\x80", "smile"},
+                          {"a.txt", "a"},
+                          {"B.txt", "B"},
+                          {".hidden", "h"}});
+    const Strings dirs = {"\\sub", "\\sub\\deeper", "\\sub\\empty", "\\z"};
+    const Strings files = {"\\.hidden",
+                           "\\B.txt",
+                           "\\a.txt",
+                           "\\m.txt",
+                           "\\sub\\b.txt",
+                           "\\sub\\deeper\\c.txt",
+                           "\\\xf0\x9f\x98\x80",
+                           "\\\xef\xbd\x9e"};
     RecordingSink sink;
     CDirSnapshot s = scanDirectory(&sink, tmp.u16(), u"");
     EXPECT_EQ(narrowed(s.directories), dirs);
