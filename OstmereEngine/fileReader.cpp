@@ -11,6 +11,19 @@
 
 namespace ostmere {
 
+namespace {
+
+// Opening without waiting: a named pipe in a tree would otherwise block the open until some
+// writer appears. Reads wait as usual once the file is open.
+int openForReading(const std::u16string& path) {
+    int fd = ::open(nativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0)
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+} // namespace
+
 CFileReader::~CFileReader() {
     if (fd_ >= 0)
         close(fd_);
@@ -142,7 +155,7 @@ size_t CFileReader::write(const void* buffer, size_t n) {
 void CInputFile::open(const std::u16string& path) {
     if (fd_ >= 0)
         close(fd_);
-    fd_ = ::open(nativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    fd_ = openForReading(path);
     if (fd_ < 0)
         TK_RAISE(u"Unable to ioen file:" + path);
     posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -170,7 +183,10 @@ CStreamInputFile::~CStreamInputFile() {
 void CStreamInputFile::open(const std::u16string& path) {
     if (stream_)
         fclose(stream_);
-    stream_ = fopen(nativePath(path).c_str(), "rbe");
+    stream_ = nullptr;
+    int fd = openForReading(path);
+    if (fd >= 0 && !(stream_ = fdopen(fd, "rb")))
+        close(fd);
     if (!stream_)
         TK_RAISE(u"Unable to open file:" + path);
     // Reads come in work-buffer sized chunks; the stream's own buffer would only add a copy.

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace ostmere;
 using namespace testing_support;
@@ -230,6 +231,19 @@ TEST(TkFingerprint, AnEntryThatCannotBeOpenedEndsTheScan) {
     EXPECT_EQ(utf16ToUtf8(e.message),
               "Unable to open file:" + utf16ToUtf8(backslashed(tmp.u16())) + "\\dangling");
     EXPECT_FALSE(sink.sawStatus("Fingerprint calculated."));
+}
+
+// A named pipe is an entry without stored content: opening it must not wait for a writer.
+TEST(TkFingerprint, ANamedPipeIsHashedAsEmptyWithoutWaiting) {
+    TempDir tmp;
+    writeFile(tmp / "a", "");
+    ASSERT_EQ(mkfifo((tmp / "pipe").c_str(), 0644), 0);
+    alarm(60); // a blocking open would otherwise hang the whole test program
+    RecordingSink sink;
+    CDirSnapshot s = scanDirectory(&sink, tmp.u16(), u"");
+    alarm(0);
+    EXPECT_EQ(utf16ToUtf8(s.fileIds.at(u"\\pipe")), kEmptyId);
+    EXPECT_EQ(s.attributes.at(u"\\pipe"), 0x20u);
 }
 
 size_t openDescriptors() {
