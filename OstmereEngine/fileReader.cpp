@@ -129,7 +129,7 @@ size_t CFileReader::read(void* buffer, size_t n) {
 }
 
 size_t CFileReader::write(const void* buffer, size_t n) {
-    if (fd_ < 0)
+    if (fd_ < 0 || n == 0) // an empty record may come with no buffer at all
         return 0;
     dropReadAhead();
     const auto* in = static_cast<const uint8_t*>(buffer);

@@ -124,6 +124,7 @@ TEST(OutputFile, CreatesAMissingFileAndNeverTruncates) {
     TempDir tmp;
     {
         COutputFile f(u16(tmp / "new"));
+        EXPECT_EQ(f.write(nullptr, 0), 0u) << "an empty write touches no buffer";
         EXPECT_EQ(f.write("hello", 5), 5u);
         EXPECT_EQ(f.tell(), 5u);
         EXPECT_EQ(f.size(), 5);
