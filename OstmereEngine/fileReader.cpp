@@ -29,6 +29,15 @@ void CFileReader::dropReadAhead() {
 }
 
 bool CFileReader::flush() {
+    writeOut();
+    bool ok = !writeFailed_;
+    writeFailed_ = false;
+    return ok;
+}
+
+// A failure stays recorded until flush() reports it: a seek or read in between must not
+// hide it from the writer.
+void CFileReader::writeOut() {
     size_t done = 0;
     while (done < pending_) {
         ssize_t n = ::write(fd_, stage_.get() + done, pending_ - done);
@@ -41,9 +50,6 @@ bool CFileReader::flush() {
         done += static_cast<size_t>(n);
     }
     pending_ = 0;
-    bool ok = !writeFailed_;
-    writeFailed_ = false;
-    return ok;
 }
 
 bool CFileReader::eof() {
@@ -58,7 +64,7 @@ uint64_t CFileReader::tell() {
 }
 
 void CFileReader::seek(uint64_t position) {
-    flush();
+    writeOut();
     readPos_ = readEnd_ = 0;
     lseek(fd_, static_cast<off_t>(position), SEEK_SET);
 }
@@ -81,7 +87,7 @@ size_t CFileReader::read(void* buffer, size_t n) {
     if (fd_ < 0)
         return 0;
     if (pending_)
-        flush();
+        writeOut();
     auto* out = static_cast<uint8_t*>(buffer);
     size_t done = 0;
     size_t buffered = std::min(n, readEnd_ - readPos_);

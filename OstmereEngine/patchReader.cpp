@@ -326,8 +326,11 @@ void requireSafeRelativePath(const std::u16string& path) {
 }
 
 void requireSafePaths(const CPatchInfo& info) {
-    for (const PathList* list : {&info.UnlinkedDirectories, &info.UnlinkedFiles, &info.NewDirs,
-                                 &info.ChangedFiles, &info.NewFiles})
+    // The ignored lists are never acted on, but a patch that holds anything other than a
+    // relative path in them was not made by a scan and is not trusted either.
+    for (const PathList* list :
+         {&info.UnlinkedDirectories, &info.UnlinkedFiles, &info.NewDirs, &info.ChangedFiles,
+          &info.NewFiles, &info.ignoredNew, &info.ignoredOld})
         for (const auto& path : *list)
             requireSafeRelativePath(path);
     for (const auto& entry : info.AttributeChanges)
