@@ -122,7 +122,8 @@ size_t CFileReader::read(void* buffer, size_t n) {
 }
 
 size_t CFileReader::write(const void* buffer, size_t n) {
-    if (fd_ < 0)
+    // An empty string's bytes come from an empty vector, whose data() may be null.
+    if (fd_ < 0 || n == 0)
         return 0;
     dropReadAhead();
     const auto* in = static_cast<const uint8_t*>(buffer);

@@ -307,6 +307,10 @@ CPatchInfo loadPatchInfo(CProgressSink* sink, const std::u16string& patchFile) {
 bool isSafeRelativePath(const std::u16string& path) {
     if (path.empty() || path[0] != u'\\')
         return false;
+    // "/" separates components on the file system as well, so a component holding it could
+    // carry a ".." past the check below; no scanned name can contain it.
+    if (path.find(u'/') != std::u16string::npos)
+        return false;
     size_t start = 1;
     while (true) {
         size_t end = path.find(u'\\', start);
