@@ -221,6 +221,7 @@ def table(results, mem_rows, size):
 
 
 def main():
+    global OSTMERE
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--quick", action="store_true", help="small trees, under two minutes")
     parser.add_argument("--trees", default="small,large,mixed",
@@ -230,7 +231,6 @@ def main():
     parser.add_argument("--output", default=os.path.join(HERE, "results.md"))
     parser.add_argument("--ostmere", default=OSTMERE, help="the program to measure")
     args = parser.parse_args()
-    global OSTMERE
     OSTMERE = os.path.abspath(args.ostmere)
     size = "quick" if args.quick else "full"
     scales = dict(SIZES[size])
