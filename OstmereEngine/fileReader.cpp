@@ -67,6 +67,8 @@ int64_t CFileReader::size() {
     struct stat st;
     if (fd_ < 0 || fstat(fd_, &st) != 0)
         return -1;
+    if (!pending_) // the common case of a file being read: no position query needed
+        return st.st_size;
     // Combined records not yet written out still belong to the file.
     return std::max<int64_t>(st.st_size, static_cast<int64_t>(tell()));
 }
