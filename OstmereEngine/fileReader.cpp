@@ -147,7 +147,11 @@ void CInputFile::open(const std::u16string& path) {
     fd_ = ::open(nativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0)
         TK_RAISE(u"Unable to ioen file:" + path);
-    posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+void CFileReader::adviseSequential() {
+    if (fd_ >= 0)
+        posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
 COutputFile::~COutputFile() {
@@ -177,7 +181,11 @@ void CStreamInputFile::open(const std::u16string& path) {
         TK_RAISE(u"Unable to open file:" + path);
     // Reads come in work-buffer sized chunks; the stream's own buffer would only add a copy.
     setvbuf(stream_, nullptr, _IONBF, 0);
-    posix_fadvise(fileno(stream_), 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+void CStreamInputFile::adviseSequential() {
+    if (stream_)
+        posix_fadvise(fileno(stream_), 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
 size_t CStreamInputFile::read(void* buffer, size_t n) {
