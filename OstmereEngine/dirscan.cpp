@@ -4,6 +4,7 @@
 #include "fingerprint.h"
 #include "platform.h"
 
+#include <algorithm>
 #include <ctime>
 #include <vector>
 
@@ -123,26 +124,44 @@ void CCollectVisitor::onFile(CProgressSink* sink, const std::u16string&,
 
 namespace {
 
+struct ListedEntry {
+    std::u16string name;
+    bool isDirectory;
+};
+
+// One directory's entries in ordinal name order, so that walks (and the files made from them)
+// do not depend on the file system's listing order. The listing is closed before any recursion.
+bool listDirectory(const std::u16string& directory, DirIdentity& self,
+                   std::vector<ListedEntry>& entries) {
+    CDirListing listing(directory);
+    if (!listing.isOpen() || !listing.identity(self))
+        return false;
+    std::string raw;
+    bool isDirectory;
+    while (listing.next(raw, isDirectory))
+        entries.push_back({entryName(directory, raw), isDirectory});
+    std::sort(entries.begin(), entries.end(),
+              [](const ListedEntry& a, const ListedEntry& b) { return a.name < b.name; });
+    return true;
+}
+
 // ancestors: identities of the directories on the current walk path, so that a link back to
 // one of them is listed but not entered again.
 void walk(CProgressSink* sink, const std::u16string& root, const std::u16string& rel,
           CTreeVisitor& visitor, const CIgnoreFilter& filter, std::vector<DirIdentity>& ancestors) {
-    const std::u16string directory = root + rel;
-    CDirListing listing(directory);
     DirIdentity self;
-    if (!listing.isOpen() || !listing.identity(self))
+    std::vector<ListedEntry> entries;
+    if (!listDirectory(root + rel, self, entries))
         return;
     for (const auto& id : ancestors)
         if (id == self)
             return;
     ancestors.push_back(self);
-    std::string raw;
-    bool isDirectory;
-    while (listing.next(raw, isDirectory)) {
-        std::u16string entryRel = rel + u"\\" + entryName(directory, raw);
+    for (const ListedEntry& entry : entries) {
+        std::u16string entryRel = rel + u"\\" + entry.name;
         if (filter.matches(entryRel)) {
             visitor.onIgnored(sink, root, entryRel);
-        } else if (isDirectory) {
+        } else if (entry.isDirectory) {
             visitor.onDirectory(sink, root, entryRel);
             walk(sink, root, entryRel, visitor, filter, ancestors);
         } else {

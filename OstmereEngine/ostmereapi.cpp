@@ -19,10 +19,6 @@ std::u16string tkFingerprint(CProgressSink* sink, std::u16string directory, std:
     return fingerprint;
 }
 
-void tkCreateVault(CProgressSink*, std::u16string, std::u16string, std::u16string) {
-    TK_RAISE(u"Vault creation is not built yet.");
-}
-
 void tkQuerryPatch(CProgressSink* sink, std::u16string patchFile, std::u16string reportFile) {
     if (reportFile.empty())
         TK_RAISE(u"No XML report file specified: ");

@@ -5,18 +5,10 @@
 #include "dirscan.h"
 #include "patchinfo.h"
 
-#include <memory>
 #include <string>
 #include <vector>
 
-namespace pugi {
-class xml_document;
-class xml_node;
-} // namespace pugi
-
 namespace ostmere {
-
-class CXmlDocument; // defined in xmlrep.cpp-side header xmldoc.h
 
 void writeVault(CProgressSink* sink, const std::u16string& vaultFile, const CDirSnapshot& snapshot);
 CDirSnapshot readVault(CProgressSink* sink, const std::u16string& vaultFile);
