@@ -208,6 +208,8 @@ uint64_t CFileReader::writeFileRecord(CProgressSink* sink, const std::u16string&
     writeQword(static_cast<uint64_t>(size < 0 ? 0 : size));
     uint8_t* buffer = sink->getBuffer();
     const uint64_t capacity = sink->getBufferSize();
+    if (size > 0 && static_cast<uint64_t>(size) > capacity)
+        source.adviseSequential();
     uint64_t copied = 0;
     while (copied < static_cast<uint64_t>(size)) {
         size_t chunk = static_cast<size_t>(std::min<uint64_t>(capacity, size - copied));
@@ -238,6 +240,8 @@ bool CFileReader::extractFile(bool tolerateShort, CProgressSink* sink, uint64_t 
     const uint64_t size = readQword();
     uint8_t* buffer = sink->getBuffer();
     const uint64_t capacity = sink->getBufferSize();
+    if (size > capacity)
+        adviseSequential();
     uint64_t copied = 0;
     while (copied < size) {
         size_t chunk = static_cast<size_t>(std::min<uint64_t>(capacity, size - copied));
