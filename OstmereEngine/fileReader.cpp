@@ -42,6 +42,15 @@ void CFileReader::dropReadAhead() {
 }
 
 bool CFileReader::flush() {
+    writeOut();
+    bool ok = !writeFailed_;
+    writeFailed_ = false;
+    return ok;
+}
+
+// A failure stays recorded until flush() reports it: a seek or read in between must not
+// hide it from the writer.
+void CFileReader::writeOut() {
     size_t done = 0;
     while (done < pending_) {
         ssize_t n = ::write(fd_, stage_.get() + done, pending_ - done);
@@ -54,9 +63,6 @@ bool CFileReader::flush() {
         done += static_cast<size_t>(n);
     }
     pending_ = 0;
-    bool ok = !writeFailed_;
-    writeFailed_ = false;
-    return ok;
 }
 
 bool CFileReader::eof() {
@@ -71,7 +77,7 @@ uint64_t CFileReader::tell() {
 }
 
 void CFileReader::seek(uint64_t position) {
-    flush();
+    writeOut();
     readPos_ = readEnd_ = 0;
     lseek(fd_, static_cast<off_t>(position), SEEK_SET);
 }
@@ -80,6 +86,8 @@ int64_t CFileReader::size() {
     struct stat st;
     if (fd_ < 0 || fstat(fd_, &st) != 0)
         return -1;
+    if (!pending_) // the common case of a file being read: no position query needed
+        return st.st_size;
     // Combined records not yet written out still belong to the file.
     return std::max<int64_t>(st.st_size, static_cast<int64_t>(tell()));
 }
@@ -94,7 +102,7 @@ size_t CFileReader::read(void* buffer, size_t n) {
     if (fd_ < 0)
         return 0;
     if (pending_)
-        flush();
+        writeOut();
     auto* out = static_cast<uint8_t*>(buffer);
     size_t done = 0;
     size_t buffered = std::min(n, readEnd_ - readPos_);
@@ -129,7 +137,8 @@ size_t CFileReader::read(void* buffer, size_t n) {
 }
 
 size_t CFileReader::write(const void* buffer, size_t n) {
-    if (fd_ < 0 || n == 0) // an empty record may come with no buffer at all
+    // An empty string's bytes come from an empty vector, whose data() may be null.
+    if (fd_ < 0 || n == 0)
         return 0;
     dropReadAhead();
     const auto* in = static_cast<const uint8_t*>(buffer);
@@ -158,7 +167,11 @@ void CInputFile::open(const std::u16string& path) {
     fd_ = openForReading(path);
     if (fd_ < 0)
         TK_RAISE(u"Unable to ioen file:" + path);
-    posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+void CFileReader::adviseSequential() {
+    if (fd_ >= 0)
+        posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
 COutputFile::~COutputFile() {
@@ -191,7 +204,11 @@ void CStreamInputFile::open(const std::u16string& path) {
         TK_RAISE(u"Unable to open file:" + path);
     // Reads come in work-buffer sized chunks; the stream's own buffer would only add a copy.
     setvbuf(stream_, nullptr, _IONBF, 0);
-    posix_fadvise(fileno(stream_), 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+void CStreamInputFile::adviseSequential() {
+    if (stream_)
+        posix_fadvise(fileno(stream_), 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
 size_t CStreamInputFile::read(void* buffer, size_t n) {

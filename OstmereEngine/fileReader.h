@@ -33,6 +33,9 @@ class CFileReader {
     int64_t size(); // -1 when it cannot be determined
     size_t read(void* buffer, size_t n);
     size_t write(const void* buffer, size_t n);
+    // Announces that the file will be read through. Worth its system call only for files read in
+    // more than one chunk, so readers call it once they know the size.
+    void adviseSequential();
     // Writes out combined records; false when the file did not take them all.
     bool flush();
 
@@ -70,6 +73,7 @@ class CFileReader {
     static constexpr size_t kStageSize = 64 * 1024;
     uint8_t* stage();
     void dropReadAhead();
+    void writeOut();
     // Bytes of the file not yet read; a length read from a patch is checked against it
     // before anything of that size is allocated.
     uint64_t remaining();
@@ -105,6 +109,7 @@ class CStreamInputFile {
     CStreamInputFile& operator=(const CStreamInputFile&) = delete;
     void open(const std::u16string& path);
     size_t read(void* buffer, size_t n);
+    void adviseSequential();
 
   private:
     FILE* stream_ = nullptr;
