@@ -73,6 +73,8 @@ int64_t CFileReader::size() {
     struct stat st;
     if (fd_ < 0 || fstat(fd_, &st) != 0)
         return -1;
+    if (!pending_) // the common case of a file being read: no position query needed
+        return st.st_size;
     // Combined records not yet written out still belong to the file.
     return std::max<int64_t>(st.st_size, static_cast<int64_t>(tell()));
 }
@@ -122,7 +124,8 @@ size_t CFileReader::read(void* buffer, size_t n) {
 }
 
 size_t CFileReader::write(const void* buffer, size_t n) {
-    if (fd_ < 0)
+    // An empty string's bytes come from an empty vector, whose data() may be null.
+    if (fd_ < 0 || n == 0)
         return 0;
     dropReadAhead();
     const auto* in = static_cast<const uint8_t*>(buffer);
@@ -151,7 +154,11 @@ void CInputFile::open(const std::u16string& path) {
     fd_ = ::open(nativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0)
         TK_RAISE(u"Unable to ioen file:" + path);
-    posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+void CFileReader::adviseSequential() {
+    if (fd_ >= 0)
+        posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
 COutputFile::~COutputFile() {
@@ -181,7 +188,11 @@ void CStreamInputFile::open(const std::u16string& path) {
         TK_RAISE(u"Unable to open file:" + path);
     // Reads come in work-buffer sized chunks; the stream's own buffer would only add a copy.
     setvbuf(stream_, nullptr, _IONBF, 0);
-    posix_fadvise(fileno(stream_), 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+void CStreamInputFile::adviseSequential() {
+    if (stream_)
+        posix_fadvise(fileno(stream_), 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
 size_t CStreamInputFile::read(void* buffer, size_t n) {

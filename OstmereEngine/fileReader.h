@@ -33,6 +33,9 @@ class CFileReader {
     int64_t size(); // -1 when it cannot be determined
     size_t read(void* buffer, size_t n);
     size_t write(const void* buffer, size_t n);
+    // Announces that the file will be read through. Worth its system call only for files read in
+    // more than one chunk, so readers call it once they know the size.
+    void adviseSequential();
     // Writes out combined records; false when the file did not take them all.
     bool flush();
 
@@ -106,6 +109,7 @@ class CStreamInputFile {
     CStreamInputFile& operator=(const CStreamInputFile&) = delete;
     void open(const std::u16string& path);
     size_t read(void* buffer, size_t n);
+    void adviseSequential();
 
   private:
     FILE* stream_ = nullptr;

@@ -30,6 +30,8 @@ void hashFile(CProgressSink* sink, const std::u16string& fullPath, CSha1& sha) {
         TK_RAISE(u"Unable to get a file  size:" + fullPath);
     uint8_t* buffer = sink->getBuffer();
     const uint64_t chunk = sink->getBufferSize();
+    if (static_cast<uint64_t>(size) > chunk)
+        stream.adviseSequential();
     uint64_t total = 0;
     while (total < static_cast<uint64_t>(size)) {
         size_t n = static_cast<size_t>(std::min<uint64_t>(chunk, size - total));

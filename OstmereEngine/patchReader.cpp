@@ -209,6 +209,8 @@ uint64_t CFileReader::writeFileRecord(CProgressSink* sink, const std::u16string&
     writeQword(static_cast<uint64_t>(size < 0 ? 0 : size));
     uint8_t* buffer = sink->getBuffer();
     const uint64_t capacity = sink->getBufferSize();
+    if (size > 0 && static_cast<uint64_t>(size) > capacity)
+        source.adviseSequential();
     uint64_t copied = 0;
     while (copied < static_cast<uint64_t>(size)) {
         size_t chunk = static_cast<size_t>(std::min<uint64_t>(capacity, size - copied));
@@ -239,6 +241,8 @@ bool CFileReader::extractFile(bool tolerateShort, CProgressSink* sink, uint64_t 
     const uint64_t size = readQword();
     uint8_t* buffer = sink->getBuffer();
     const uint64_t capacity = sink->getBufferSize();
+    if (size > capacity)
+        adviseSequential();
     uint64_t copied = 0;
     while (copied < size) {
         size_t chunk = static_cast<size_t>(std::min<uint64_t>(capacity, size - copied));
@@ -309,6 +313,10 @@ CPatchInfo loadPatchInfo(CProgressSink* sink, const std::u16string& patchFile) {
 
 bool isSafeRelativePath(const std::u16string& path) {
     if (path.empty() || path[0] != u'\\')
+        return false;
+    // "/" separates components on the file system as well, so a component holding it could
+    // carry a ".." past the check below; no scanned name can contain it.
+    if (path.find(u'/') != std::u16string::npos)
         return false;
     size_t start = 1;
     while (true) {
