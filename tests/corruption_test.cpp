@@ -216,6 +216,7 @@ TEST_F(Corruption, EveryReaderRefusesEveryDamage) {
     const auto targetBefore = describeTree(*base / "target");
     const auto list = damages(patch);
     ASSERT_GT(list.size(), 500u);
+    RecordProperty("damages", static_cast<int>(list.size()));
     int refusedByFingerprint = 0;
     int count = 0;
     for (const auto& d : list) {
