@@ -191,16 +191,12 @@ std::u16string fingerprintOf(CProgressSink* sink, const std::u16string& director
     return calcFingerprint(snapshot, sink);
 }
 
-// Everything the patch names is checked before the target is touched: paths that could
-// leave the target, and file records that do not match their table entries.
-FileTable readCheckedFileTable(CFileReader& in, uint64_t tablePosition, const CPatchInfo& patch,
-                               bool tolerateShort) {
+// Paths that could leave the target are refused before the target is touched; the records
+// themselves were checked against the table by loadPatchInfo.
+FileTable readCheckedFileTable(CFileReader& in, uint64_t tablePosition, const CPatchInfo& patch) {
     requireSafePaths(patch);
     in.seek(tablePosition);
-    FileTable table = in.readFileTable();
-    for (const auto& [key, position] : table)
-        checkFileRecord(in, position, key, tolerateShort);
-    return table;
+    return in.readFileTable();
 }
 
 } // namespace
@@ -218,7 +214,7 @@ void tkApplyPatch(CProgressSink* sink, std::u16string directory, std::u16string 
         TK_RAISE(u"Directory for patch application does  not exists: " + directory);
     CInputFile in(patchFile);
     const uint64_t tablePosition = in.readHeader();
-    const FileTable table = readCheckedFileTable(in, tablePosition, patch, continueOnErrors);
+    const FileTable table = readCheckedFileTable(in, tablePosition, patch);
 
     if (fingerprintOf(sink, directory, patch.filter) != patch.OlderTreeID && !ignoreFingerprint)
         TK_RAISE(u"Trying to apply a patch to dirrectory with different fingerprint.");

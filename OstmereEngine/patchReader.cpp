@@ -4,6 +4,7 @@
 #include "patchformat.h"
 #include "tkerr.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -302,8 +303,10 @@ CPatchInfo loadPatchInfo(CProgressSink* sink, const std::u16string& patchFile) {
     sink->setProgressRange(9);
     CPatchInfo info;
     readPatchInfoBlock(in, info, sink);
+    const uint64_t recordsStart = in.tell();
     in.seek(tablePosition);
-    in.readFileTable();
+    const FileTable table = in.readFileTable();
+    checkFileLayout(in, info, recordsStart, tablePosition, table);
     sink->stepProgress();
     return info;
 }
@@ -345,8 +348,7 @@ void requireSafePaths(const CPatchInfo& info) {
         requireSafeRelativePath(entry.first);
 }
 
-void checkFileRecord(CFileReader& in, uint64_t position, const std::u16string& expectedPath,
-                     bool tolerateShort) {
+uint64_t checkFileRecord(CFileReader& in, uint64_t position, const std::u16string& expectedPath) {
     requireSafeRelativePath(expectedPath);
     in.seek(position);
     in.readType(TYPE_FILE);
@@ -355,8 +357,34 @@ void checkFileRecord(CFileReader& in, uint64_t position, const std::u16string& e
         TK_RAISE(u"The patch's file table does not match its file record: " + expectedPath);
     const uint64_t size = in.readQword();
     const int64_t total = in.size();
-    if (!tolerateShort && (total < 0 || size > static_cast<uint64_t>(total) - in.tell()))
+    if (total < 0 || size > static_cast<uint64_t>(total) - in.tell())
         TK_RAISE(u"Unable to fully read a patch file content");
+    return in.tell() + size;
+}
+
+void checkFileLayout(CFileReader& in, const CPatchInfo& info, uint64_t recordsStart,
+                     uint64_t tablePosition, const FileTable& table) {
+    if (!in.eof())
+        TK_RAISE(u"The patch holds data after its file table.");
+    for (const PathList* list : {&info.NewFiles, &info.ChangedFiles})
+        for (const auto& path : *list)
+            if (!table.count(path))
+                TK_RAISE(u"The patch's file table does not match its file lists: " + path);
+    for (const auto& [key, position] : table)
+        if (std::find(info.NewFiles.begin(), info.NewFiles.end(), key) == info.NewFiles.end() &&
+            std::find(info.ChangedFiles.begin(), info.ChangedFiles.end(), key) ==
+                info.ChangedFiles.end())
+            TK_RAISE(u"The patch's file table does not match its file lists: " + key);
+    // The writer lays the records out back to back in table order, so each one must begin
+    // where the one before it ended, and the last must end where the table begins.
+    uint64_t expected = recordsStart;
+    for (const auto& [key, position] : table) {
+        if (position != expected)
+            TK_RAISE(u"The patch's file table does not match its file record: " + key);
+        expected = checkFileRecord(in, position, key);
+    }
+    if (expected != tablePosition)
+        TK_RAISE(u"The patch's file records do not end at its file table.");
 }
 
 } // namespace ostmere

@@ -10,8 +10,8 @@ namespace {
 
 // Paths that are not a relative path inside the tree. The first two resolve to the sentinel
 // file next to the target.
-const std::vector<std::u16string> kBadPaths = {u"\\..\\x",   u"\\a\\..\\..\\x", u"",  u"x",
-                                               u"\\a\\.\\b", u"\\a\\\\b",       u"\\"};
+const std::vector<std::u16string> kBadPaths = {
+    u"\\..\\x", u"\\a\\..\\..\\x", u"", u"x", u"\\a\\.\\b", u"\\a\\\\b", u"\\", u"\\a/../../x"};
 
 enum class Place {
     unlinkedFiles,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <pugixml.hpp>
 
 namespace testing_support {
 
@@ -76,6 +77,51 @@ void writeCraftedPatch(const fs::path& patch, const ostmere::CPatchInfo& info,
     out.writeQword(tablePosition);
     out.writeDword(1);
     ASSERT_TRUE(out.flush());
+}
+
+namespace {
+
+void collectTree(const pugi::xml_node& node, const std::string& prefix,
+                 std::vector<std::string>& out) {
+    for (pugi::xml_node child : node.children("fNode")) {
+        std::string path = prefix + "\\" + child.attribute("path").value();
+        if (child.attribute("attr"))
+            path += std::string(" attr=") + child.attribute("attr").value();
+        out.push_back(path);
+        collectTree(child, prefix + "\\" + child.attribute("path").value(), out);
+    }
+}
+
+} // namespace
+
+ReportContent readReport(const fs::path& report) {
+    ReportContent content;
+    pugi::xml_document doc;
+    if (!doc.load_file(report.c_str()))
+        return content;
+    pugi::xml_node top = doc.document_element().child("tkDiffPatchReport");
+    for (pugi::xml_node list : top.children()) {
+        auto& items = content[list.name()];
+        if (std::string(list.name()) == "PatchInfo") {
+            for (pugi::xml_node e : list.children())
+                items.push_back(std::string(e.attribute("name").value()) + "=" +
+                                e.attribute("value").value());
+        } else if (list.attribute("filter")) {
+            content[std::string("filter:") + list.name()].push_back(
+                list.attribute("filter").value());
+            for (pugi::xml_node e : list.children())
+                items.push_back(e.attribute("path").value());
+        } else {
+            collectTree(list, "", items);
+        }
+    }
+    return content;
+}
+
+std::string engineName(const fs::path& p) {
+    std::string s = p.string();
+    std::replace(s.begin(), s.end(), '/', '\\');
+    return s;
 }
 
 } // namespace testing_support

@@ -5,6 +5,7 @@
 #include "testsupport.h"
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,5 +36,14 @@ struct StoredFile {
 // writers; records are laid out in table-key order as the real writer does.
 void writeCraftedPatch(const fs::path& patch, const ostmere::CPatchInfo& info,
                        std::vector<StoredFile> files);
+
+// The content of a diff report: for each list element, the path of every "fNode" below it in
+// document order (trees joined with "\\", flat lists as stored); "filter:" + list name for the
+// filter attributes; "PatchInfo" as "name=value" lines.
+using ReportContent = std::map<std::string, std::vector<std::string>>;
+ReportContent readReport(const fs::path& report);
+
+// The target directory as the engine names it in messages.
+std::string engineName(const fs::path& p);
 
 } // namespace testing_support
