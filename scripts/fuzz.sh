@@ -12,6 +12,7 @@ shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(patch vault filter)
 
+bash scripts/install-deps.sh clang libclang-rt-14-dev
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DOSTMERE_FUZZ=ON -DOSTMERE_TESTS=OFF -DOSTMERE_GUI=OFF >/dev/null
 for t in "${targets[@]}"; do
