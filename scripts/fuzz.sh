@@ -37,7 +37,7 @@ for t in "${targets[@]}"; do
     echo "== fuzz_$t for ${seconds}s"
     # The first corpus directory receives new inputs; the committed seeds are only read.
     if ! "build-fuzz/fuzz_$t" -max_total_time="$seconds" -max_len="$(max_len "$t")" \
-        -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
+        -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 -dict="fuzz/$t.dict" \
         -artifact_prefix="$artifacts/" "$work" "fuzz/corpus/$t"; then
         echo "fuzz_$t failed; see $artifacts/" >&2
         status=1
