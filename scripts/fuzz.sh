@@ -12,6 +12,7 @@ shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(patch vault filter)
 
+bash scripts/install-deps.sh clang libclang-rt-14-dev
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DOSTMERE_FUZZ=ON -DOSTMERE_TESTS=OFF -DOSTMERE_GUI=OFF >/dev/null
 for t in "${targets[@]}"; do
@@ -36,7 +37,7 @@ for t in "${targets[@]}"; do
     echo "== fuzz_$t for ${seconds}s"
     # The first corpus directory receives new inputs; the committed seeds are only read.
     if ! "build-fuzz/fuzz_$t" -max_total_time="$seconds" -max_len="$(max_len "$t")" \
-        -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
+        -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 -dict="fuzz/$t.dict" \
         -artifact_prefix="$artifacts/" "$work" "fuzz/corpus/$t"; then
         echo "fuzz_$t failed; see $artifacts/" >&2
         status=1
