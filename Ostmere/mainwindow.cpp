@@ -28,6 +28,8 @@ QLabel* makeStatusText(QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setTextFormat(Qt::PlainText); // paths may hold '<'
     label->setWordWrap(true);
+    // A long path without blanks is cut off instead of widening the window.
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setMinimumHeight(2 * label->fontMetrics().height());
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
