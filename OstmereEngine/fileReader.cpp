@@ -29,6 +29,15 @@ void CFileReader::dropReadAhead() {
 }
 
 bool CFileReader::flush() {
+    writeOut();
+    bool ok = !writeFailed_;
+    writeFailed_ = false;
+    return ok;
+}
+
+// A failure stays recorded until flush() reports it: a seek or read in between must not
+// hide it from the writer.
+void CFileReader::writeOut() {
     size_t done = 0;
     while (done < pending_) {
         ssize_t n = ::write(fd_, stage_.get() + done, pending_ - done);
@@ -41,9 +50,6 @@ bool CFileReader::flush() {
         done += static_cast<size_t>(n);
     }
     pending_ = 0;
-    bool ok = !writeFailed_;
-    writeFailed_ = false;
-    return ok;
 }
 
 bool CFileReader::eof() {
@@ -58,7 +64,7 @@ uint64_t CFileReader::tell() {
 }
 
 void CFileReader::seek(uint64_t position) {
-    flush();
+    writeOut();
     // The read-ahead window ends at the descriptor's position. Records visited in file order
     // (the file table's checks, extracting small files) mostly lie inside the window already
     // read, and reading it again would cost a full stage per record.
@@ -94,7 +100,7 @@ size_t CFileReader::read(void* buffer, size_t n) {
     if (fd_ < 0)
         return 0;
     if (pending_)
-        flush();
+        writeOut();
     auto* out = static_cast<uint8_t*>(buffer);
     size_t done = 0;
     size_t buffered = std::min(n, readEnd_ - readPos_);
@@ -130,7 +136,8 @@ size_t CFileReader::read(void* buffer, size_t n) {
 }
 
 size_t CFileReader::write(const void* buffer, size_t n) {
-    if (fd_ < 0)
+    // An empty string's bytes come from an empty vector, whose data() may be null.
+    if (fd_ < 0 || n == 0)
         return 0;
     dropReadAhead();
     const auto* in = static_cast<const uint8_t*>(buffer);

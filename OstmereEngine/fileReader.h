@@ -75,6 +75,7 @@ class CFileReader {
     static constexpr size_t kDirectRead = 4 * 1024;
     uint8_t* stage();
     void dropReadAhead();
+    void writeOut();
     // Bytes of the file not yet read; a length read from a patch is checked against it
     // before anything of that size is allocated.
     uint64_t remaining();

@@ -312,6 +312,10 @@ CPatchInfo loadPatchInfo(CProgressSink* sink, const std::u16string& patchFile) {
 bool isSafeRelativePath(const std::u16string& path) {
     if (path.empty() || path[0] != u'\\')
         return false;
+    // "/" separates components on the file system as well, so a component holding it could
+    // carry a ".." past the check below; no scanned name can contain it.
+    if (path.find(u'/') != std::u16string::npos)
+        return false;
     size_t start = 1;
     while (true) {
         size_t end = path.find(u'\\', start);
@@ -331,8 +335,11 @@ void requireSafeRelativePath(const std::u16string& path) {
 }
 
 void requireSafePaths(const CPatchInfo& info) {
-    for (const PathList* list : {&info.UnlinkedDirectories, &info.UnlinkedFiles, &info.NewDirs,
-                                 &info.ChangedFiles, &info.NewFiles})
+    // The ignored lists are never acted on, but a patch that holds anything other than a
+    // relative path in them was not made by a scan and is not trusted either.
+    for (const PathList* list :
+         {&info.UnlinkedDirectories, &info.UnlinkedFiles, &info.NewDirs, &info.ChangedFiles,
+          &info.NewFiles, &info.ignoredNew, &info.ignoredOld})
         for (const auto& path : *list)
             requireSafeRelativePath(path);
     for (const auto& entry : info.AttributeChanges)

@@ -29,8 +29,8 @@ void flushPatch(CFileReader& out);
 
 CPatchInfo loadPatchInfo(CProgressSink* sink, const std::u16string& patchFile);
 
-// A path from a patch must stay inside the target: it begins with "\" and has no empty,
-// "." or ".." component.
+// A path from a patch must stay inside the target: it begins with "\", holds no "/" and has
+// no empty, "." or ".." component.
 bool isSafeRelativePath(const std::u16string& path);
 void requireSafeRelativePath(const std::u16string& path);
 void requireSafePaths(const CPatchInfo& info);

@@ -134,6 +134,8 @@ void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16strin
     }
     const uint64_t tablePosition = out.tell();
     out.writeFileTable(table);
+    // Everything must be in the file before the completion flag says so.
+    flushPatch(out);
     out.seek(headerPosition);
     out.writeQword(tablePosition);
     out.writeDword(1);

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs what building and testing Ostmere needs, from Debian's packages.
+# Extra package names may be given; scripts/screenshot.sh adds xvfb and xauth.
 set -euo pipefail
 packages=(g++ cmake make pkg-config libgtest-dev libgmock-dev libpugixml-dev qt6-base-dev
           openssl rsync time "$@")

@@ -1,0 +1,127 @@
+#include "pagebase.h"
+
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace {
+
+struct FilterPair {
+    const char* description;
+    const char* extension;
+};
+
+FilterPair firstPair(FileFilter filter) {
+    switch (filter) {
+    case FileFilter::patch:
+        return {"tkPatch files (*.tkp)", "tkp"};
+    case FileFilter::vault:
+        return {"tkVault files (*.tkv)", "tkv"};
+    case FileFilter::report:
+        break;
+    }
+    return {"tkPatch Report files (*.xml)", "xml"};
+}
+
+} // namespace
+
+void configureFileDialog(QFileDialog& dialog, FileFilter filter, bool save,
+                         const QString& current) {
+    const FilterPair first = firstPair(filter);
+    dialog.setNameFilters({first.description, "All files (*.*)"});
+    dialog.selectNameFilter(first.description);
+    dialog.setDefaultSuffix(first.extension);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    // Only the folder must exist, also when opening.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.selectFile(current);
+}
+
+PageBase::PageBase(int operation, std::u16string prefix, QWidget* parent)
+    : QWidget(parent), operation_(operation), prefix_(std::move(prefix)) {
+    auto* outer = new QVBoxLayout(this);
+    grid_ = new QGridLayout;
+    grid_->setColumnStretch(1, 1);
+    outer->addLayout(grid_);
+    outer->addStretch(1);
+    buttons_ = new QHBoxLayout;
+    helpButton = new QPushButton("Help", this);
+    helpButton->hide();
+    buttons_->addWidget(helpButton);
+    buttons_->addStretch(1);
+    outer->addLayout(buttons_);
+}
+
+void PageBase::visitItems(CDlgItemsItSink& visitor, std::initializer_list<Item> items) {
+    for (const Item& item : items)
+        visitor.visit(prefix_ + item.field, item.control);
+}
+
+QComboBox* PageBase::addComboRow(const QString& label) {
+    auto* combo = new QComboBox(this);
+    combo->setEditable(true);
+    combo->setInsertPolicy(QComboBox::NoInsert); // the list changes only by the history
+    combo->setMinimumContentsLength(40);
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    addLabelledRow(label, combo);
+    return combo;
+}
+
+void PageBase::addLabelledRow(const QString& label, QWidget* field) {
+    auto* caption = new QLabel(label, this);
+    caption->setBuddy(field);
+    grid_->addWidget(caption, row_, 0);
+    grid_->addWidget(field, row_, 1);
+    ++row_;
+}
+
+QPushButton* PageBase::addBrowseButton() {
+    auto* button = new QPushButton("...", this);
+    button->setFixedWidth(27);
+    grid_->addWidget(button, row_ - 1, 2);
+    return button;
+}
+
+QPushButton* PageBase::addFolderBrowse(QComboBox* target) {
+    QPushButton* button = addBrowseButton();
+    connect(button, &QPushButton::clicked, this, [target] {
+        const QString chosen = QFileDialog::getExistingDirectory(
+            nullptr, "Select directory to scan.", target->currentText(), QFileDialog::ShowDirsOnly);
+        if (!chosen.isEmpty())
+            target->setEditText(chosen);
+    });
+    return button;
+}
+
+QPushButton* PageBase::addFileBrowse(QComboBox* target, FileFilter filter, bool save) {
+    QPushButton* button = addBrowseButton();
+    connect(button, &QPushButton::clicked, this, [target, filter, save] {
+        QFileDialog dialog;
+        configureFileDialog(dialog, filter, save, target->currentText());
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            target->setEditText(dialog.selectedFiles().first());
+    });
+    return button;
+}
+
+QPushButton* PageBase::addActionButton(const QString& text) {
+    auto* button = new QPushButton(text, this);
+    button->setMinimumWidth(90);
+    buttons_->addWidget(button);
+    connect(button, &QPushButton::clicked, this, [this] { emit actionRequested(operation_); });
+    return button;
+}
+
+QPushButton* PageBase::addViewReportButton(QComboBox* reportField) {
+    auto* button = new QPushButton("View XML Diff Report", this);
+    buttons_->addWidget(button); // pages add it before their action button
+    connect(button, &QPushButton::clicked, this,
+            [this, reportField] { emit viewReportRequested(reportField->currentText()); });
+    return button;
+}
+
+void PageBase::addRowWidget(QWidget* widget) {
+    grid_->addWidget(widget, row_++, 0, 1, 3);
+}

@@ -1,0 +1,46 @@
+#include "guisupport.h"
+
+#include "registry.h"
+
+#include <fstream>
+#include <sstream>
+
+void GuiTest::makeTree(const fs::path& root,
+                       const std::vector<std::pair<std::string, std::string>>& entries) {
+    fs::create_directories(root);
+    for (const auto& [rel, content] : entries) {
+        const fs::path p = root / rel;
+        if (!rel.empty() && rel.back() == '/') {
+            fs::create_directories(p);
+            continue;
+        }
+        fs::create_directories(p.parent_path());
+        std::ofstream(p, std::ios::binary) << content;
+    }
+}
+
+std::string GuiTest::readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void GuiTest::waitIdle(COstmereDlg& window) {
+    // A safety cap only: every run in these tests ends within a fraction of it.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isRunning(); }, 60000));
+}
+
+QStringList GuiTest::storedList(const QString& name) {
+    QStringList list;
+    CRegistry().readStringList(name, list);
+    return list;
+}
+
+RecordingWindow::RecordingWindow(EngineCalls calls) : window(std::move(calls)) {
+    window.setMessageHandler([this](const QString& text) { messages.append(text); });
+}
+
+bool GuiTest::storedValueExists(const QString& name) {
+    return QSettings(history::organisation, history::application).contains(name);
+}
