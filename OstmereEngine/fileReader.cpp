@@ -31,7 +31,7 @@ CFileReader::~CFileReader() {
 
 uint8_t* CFileReader::stage() {
     if (!stage_)
-        stage_ = std::make_unique<uint8_t[]>(kStageSize);
+        stage_ = std::make_unique_for_overwrite<uint8_t[]>(kStageSize);
     return stage_.get();
 }
 
@@ -78,6 +78,17 @@ uint64_t CFileReader::tell() {
 
 void CFileReader::seek(uint64_t position) {
     writeOut();
+    // The read-ahead window ends at the descriptor's position. Records visited in file order
+    // (the file table's checks, extracting small files) mostly lie inside the window already
+    // read, and reading it again would cost a full stage per record.
+    if (readEnd_) {
+        off_t end = lseek(fd_, 0, SEEK_CUR);
+        if (end >= 0 && position < static_cast<uint64_t>(end) &&
+            position + readEnd_ >= static_cast<uint64_t>(end)) {
+            readPos_ = static_cast<size_t>(position - (static_cast<uint64_t>(end) - readEnd_));
+            return;
+        }
+    }
     readPos_ = readEnd_ = 0;
     lseek(fd_, static_cast<off_t>(position), SEEK_SET);
 }
@@ -112,7 +123,8 @@ size_t CFileReader::read(void* buffer, size_t n) {
         done = buffered;
     }
     while (done < n) {
-        if (n - done >= kStageSize) { // bulk transfer: straight into the caller's buffer
+        if (n - done >= kDirectRead) { // bulk transfer: straight into the caller's buffer
+            readPos_ = readEnd_ = 0;   // the window no longer ends at the descriptor's position
             ssize_t got = ::read(fd_, out + done, n - done);
             if (got < 0 && errno == EINTR)
                 continue;

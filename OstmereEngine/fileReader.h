@@ -71,12 +71,15 @@ class CFileReader {
 
   private:
     static constexpr size_t kStageSize = 64 * 1024;
+    // Reads at least this large skip the stage: file contents, not records.
+    static constexpr size_t kDirectRead = 4 * 1024;
     uint8_t* stage();
     void dropReadAhead();
     void writeOut();
     // Bytes of the file not yet read; a length read from a patch is checked against it
     // before anything of that size is allocated.
     uint64_t remaining();
+    size_t bufferedBytes() const { return readEnd_ - readPos_; }
 
     std::unique_ptr<uint8_t[]> stage_;
     size_t readPos_ = 0, readEnd_ = 0; // read-ahead window inside stage_
