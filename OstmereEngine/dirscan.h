@@ -31,6 +31,23 @@ struct CDirSnapshot {
     uint32_t attributesOf(const std::u16string& relPath) { return attributes[relPath]; }
 };
 
+// Insert-on-miss lookups of keys taken in ascending order: each search first tries the entry
+// after the previous key, so walking a sorted list over its map costs one comparison per key
+// instead of a descent from the root.
+template <class Map> class CSortedLookup {
+  public:
+    explicit CSortedLookup(Map& map) : map_(map), next_(map.begin()) {}
+    typename Map::mapped_type& operator[](const std::u16string& key) {
+        auto it = next_ != map_.end() && next_->first == key ? next_ : map_.try_emplace(key).first;
+        next_ = std::next(it);
+        return it->second;
+    }
+
+  private:
+    Map& map_;
+    typename Map::iterator next_;
+};
+
 struct CFilterSegment {
     enum Kind { exact, afterStar, beforeStar };
     Kind kind;

@@ -11,6 +11,19 @@
 
 namespace ostmere {
 
+namespace {
+
+// Opening without waiting: a named pipe in a tree would otherwise block the open until some
+// writer appears. Reads wait as usual once the file is open.
+int openForReading(const std::u16string& path) {
+    int fd = ::open(nativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0)
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+} // namespace
+
 CFileReader::~CFileReader() {
     if (fd_ >= 0)
         close(fd_);
@@ -18,7 +31,7 @@ CFileReader::~CFileReader() {
 
 uint8_t* CFileReader::stage() {
     if (!stage_)
-        stage_ = std::make_unique<uint8_t[]>(kStageSize);
+        stage_ = std::make_unique_for_overwrite<uint8_t[]>(kStageSize);
     return stage_.get();
 }
 
@@ -29,6 +42,15 @@ void CFileReader::dropReadAhead() {
 }
 
 bool CFileReader::flush() {
+    writeOut();
+    bool ok = !writeFailed_;
+    writeFailed_ = false;
+    return ok;
+}
+
+// A failure stays recorded until flush() reports it: a seek or read in between must not
+// hide it from the writer.
+void CFileReader::writeOut() {
     size_t done = 0;
     while (done < pending_) {
         ssize_t n = ::write(fd_, stage_.get() + done, pending_ - done);
@@ -41,9 +63,6 @@ bool CFileReader::flush() {
         done += static_cast<size_t>(n);
     }
     pending_ = 0;
-    bool ok = !writeFailed_;
-    writeFailed_ = false;
-    return ok;
 }
 
 bool CFileReader::eof() {
@@ -58,7 +77,18 @@ uint64_t CFileReader::tell() {
 }
 
 void CFileReader::seek(uint64_t position) {
-    flush();
+    writeOut();
+    // The read-ahead window ends at the descriptor's position. Records visited in file order
+    // (the file table's checks, extracting small files) mostly lie inside the window already
+    // read, and reading it again would cost a full stage per record.
+    if (readEnd_) {
+        off_t end = lseek(fd_, 0, SEEK_CUR);
+        if (end >= 0 && position < static_cast<uint64_t>(end) &&
+            position + readEnd_ >= static_cast<uint64_t>(end)) {
+            readPos_ = static_cast<size_t>(position - (static_cast<uint64_t>(end) - readEnd_));
+            return;
+        }
+    }
     readPos_ = readEnd_ = 0;
     lseek(fd_, static_cast<off_t>(position), SEEK_SET);
 }
@@ -67,6 +97,8 @@ int64_t CFileReader::size() {
     struct stat st;
     if (fd_ < 0 || fstat(fd_, &st) != 0)
         return -1;
+    if (!pending_) // the common case of a file being read: no position query needed
+        return st.st_size;
     // Combined records not yet written out still belong to the file.
     return std::max<int64_t>(st.st_size, static_cast<int64_t>(tell()));
 }
@@ -81,7 +113,7 @@ size_t CFileReader::read(void* buffer, size_t n) {
     if (fd_ < 0)
         return 0;
     if (pending_)
-        flush();
+        writeOut();
     auto* out = static_cast<uint8_t*>(buffer);
     size_t done = 0;
     size_t buffered = std::min(n, readEnd_ - readPos_);
@@ -91,7 +123,8 @@ size_t CFileReader::read(void* buffer, size_t n) {
         done = buffered;
     }
     while (done < n) {
-        if (n - done >= kStageSize) { // bulk transfer: straight into the caller's buffer
+        if (n - done >= kDirectRead) { // bulk transfer: straight into the caller's buffer
+            readPos_ = readEnd_ = 0;   // the window no longer ends at the descriptor's position
             ssize_t got = ::read(fd_, out + done, n - done);
             if (got < 0 && errno == EINTR)
                 continue;
@@ -116,7 +149,8 @@ size_t CFileReader::read(void* buffer, size_t n) {
 }
 
 size_t CFileReader::write(const void* buffer, size_t n) {
-    if (fd_ < 0)
+    // An empty string's bytes come from an empty vector, whose data() may be null.
+    if (fd_ < 0 || n == 0)
         return 0;
     dropReadAhead();
     const auto* in = static_cast<const uint8_t*>(buffer);
@@ -142,10 +176,14 @@ size_t CFileReader::write(const void* buffer, size_t n) {
 void CInputFile::open(const std::u16string& path) {
     if (fd_ >= 0)
         close(fd_);
-    fd_ = ::open(nativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    fd_ = openForReading(path);
     if (fd_ < 0)
         TK_RAISE(u"Unable to ioen file:" + path);
-    posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+void CFileReader::adviseSequential() {
+    if (fd_ >= 0)
+        posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
 COutputFile::~COutputFile() {
@@ -170,12 +208,19 @@ CStreamInputFile::~CStreamInputFile() {
 void CStreamInputFile::open(const std::u16string& path) {
     if (stream_)
         fclose(stream_);
-    stream_ = fopen(nativePath(path).c_str(), "rbe");
+    stream_ = nullptr;
+    int fd = openForReading(path);
+    if (fd >= 0 && !(stream_ = fdopen(fd, "rb")))
+        close(fd);
     if (!stream_)
         TK_RAISE(u"Unable to open file:" + path);
     // Reads come in work-buffer sized chunks; the stream's own buffer would only add a copy.
     setvbuf(stream_, nullptr, _IONBF, 0);
-    posix_fadvise(fileno(stream_), 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+void CStreamInputFile::adviseSequential() {
+    if (stream_)
+        posix_fadvise(fileno(stream_), 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
 size_t CStreamInputFile::read(void* buffer, size_t n) {

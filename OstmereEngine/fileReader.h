@@ -33,6 +33,9 @@ class CFileReader {
     int64_t size(); // -1 when it cannot be determined
     size_t read(void* buffer, size_t n);
     size_t write(const void* buffer, size_t n);
+    // Announces that the file will be read through. Worth its system call only for files read in
+    // more than one chunk, so readers call it once they know the size.
+    void adviseSequential();
     // Writes out combined records; false when the file did not take them all.
     bool flush();
 
@@ -68,11 +71,15 @@ class CFileReader {
 
   private:
     static constexpr size_t kStageSize = 64 * 1024;
+    // Reads at least this large skip the stage: file contents, not records.
+    static constexpr size_t kDirectRead = 4 * 1024;
     uint8_t* stage();
     void dropReadAhead();
+    void writeOut();
     // Bytes of the file not yet read; a length read from a patch is checked against it
     // before anything of that size is allocated.
     uint64_t remaining();
+    size_t bufferedBytes() const { return readEnd_ - readPos_; }
 
     std::unique_ptr<uint8_t[]> stage_;
     size_t readPos_ = 0, readEnd_ = 0; // read-ahead window inside stage_
@@ -105,6 +112,7 @@ class CStreamInputFile {
     CStreamInputFile& operator=(const CStreamInputFile&) = delete;
     void open(const std::u16string& path);
     size_t read(void* buffer, size_t n);
+    void adviseSequential();
 
   private:
     FILE* stream_ = nullptr;

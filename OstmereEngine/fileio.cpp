@@ -30,6 +30,8 @@ void hashFile(CProgressSink* sink, const std::u16string& fullPath, CSha1& sha) {
         TK_RAISE(u"Unable to get a file  size:" + fullPath);
     uint8_t* buffer = sink->getBuffer();
     const uint64_t chunk = sink->getBufferSize();
+    if (static_cast<uint64_t>(size) > chunk)
+        stream.adviseSequential();
     uint64_t total = 0;
     while (total < static_cast<uint64_t>(size)) {
         size_t n = static_cast<size_t>(std::min<uint64_t>(chunk, size - total));
@@ -189,16 +191,12 @@ std::u16string fingerprintOf(CProgressSink* sink, const std::u16string& director
     return calcFingerprint(snapshot, sink);
 }
 
-// Everything the patch names is checked before the target is touched: paths that could
-// leave the target, and file records that do not match their table entries.
-FileTable readCheckedFileTable(CFileReader& in, uint64_t tablePosition, const CPatchInfo& patch,
-                               bool tolerateShort) {
+// Paths that could leave the target are refused before the target is touched; the records
+// themselves were checked against the table by loadPatchInfo.
+FileTable readCheckedFileTable(CFileReader& in, uint64_t tablePosition, const CPatchInfo& patch) {
     requireSafePaths(patch);
     in.seek(tablePosition);
-    FileTable table = in.readFileTable();
-    for (const auto& [key, position] : table)
-        checkFileRecord(in, position, key, tolerateShort);
-    return table;
+    return in.readFileTable();
 }
 
 } // namespace
@@ -216,7 +214,7 @@ void tkApplyPatch(CProgressSink* sink, std::u16string directory, std::u16string 
         TK_RAISE(u"Directory for patch application does  not exists: " + directory);
     CInputFile in(patchFile);
     const uint64_t tablePosition = in.readHeader();
-    const FileTable table = readCheckedFileTable(in, tablePosition, patch, continueOnErrors);
+    const FileTable table = readCheckedFileTable(in, tablePosition, patch);
 
     if (fingerprintOf(sink, directory, patch.filter) != patch.OlderTreeID && !ignoreFingerprint)
         TK_RAISE(u"Trying to apply a patch to dirrectory with different fingerprint.");

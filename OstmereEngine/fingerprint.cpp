@@ -5,6 +5,7 @@
 #include "tkerr.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace ostmere {
 
@@ -26,8 +27,13 @@ void calcFileIds(CProgressSink* sink, const std::u16string& root, CDirSnapshot& 
 
 namespace {
 
-// UTF-16 code units, low byte first, without terminator.
+// UTF-16 code units, low byte first, without terminator. A little-endian host holds the
+// text in exactly that form already.
 void feedText(CSha1& sha, const std::u16string& text) {
+    if constexpr (std::endian::native == std::endian::little) {
+        sha.update(text.data(), text.size() * sizeof(char16_t));
+        return;
+    }
     uint8_t bytes[512];
     size_t used = 0;
     for (char16_t unit : text) {
@@ -51,13 +57,18 @@ std::u16string calcFingerprint(CDirSnapshot& snapshot, CProgressSink* sink) {
     sink->resetProgress();
     std::sort(snapshot.files.begin(), snapshot.files.end());
     std::sort(snapshot.directories.begin(), snapshot.directories.end());
+    CSortedLookup attributes(snapshot.attributes);
     for (const auto& d : snapshot.directories) {
-        feedText(sha, d + decimal(static_cast<int32_t>(snapshot.attributesOf(d))));
+        feedText(sha, d);
+        feedText(sha, decimal(static_cast<int32_t>(attributes[d])));
         sink->stepProgress();
     }
+    CSortedLookup fileAttributes(snapshot.attributes);
+    CSortedLookup ids(snapshot.fileIds);
     for (const auto& f : snapshot.files) {
-        feedText(sha, f + decimal(static_cast<int32_t>(snapshot.attributesOf(f))) +
-                          snapshot.fileIdOf(f));
+        feedText(sha, f);
+        feedText(sha, decimal(static_cast<int32_t>(fileAttributes[f])));
+        feedText(sha, ids[f]);
         sink->stepProgress();
     }
     uint8_t digest[20];

@@ -29,14 +29,17 @@ void flushPatch(CFileReader& out);
 
 CPatchInfo loadPatchInfo(CProgressSink* sink, const std::u16string& patchFile);
 
-// A path from a patch must stay inside the target: it begins with "\" and has no empty,
-// "." or ".." component.
+// A path from a patch must stay inside the target: it begins with "\", holds no "/" and has
+// no empty, "." or ".." component.
 bool isSafeRelativePath(const std::u16string& path);
 void requireSafeRelativePath(const std::u16string& path);
 void requireSafePaths(const CPatchInfo& info);
-// Reads the path and size of the file record at position without reading its content;
-// the record must exist, name `expectedPath`, and (unless tolerateShort) hold all its bytes.
-void checkFileRecord(CFileReader& in, uint64_t position, const std::u16string& expectedPath,
-                     bool tolerateShort);
+// Reads the head of the file record at position without its content: the record must name
+// expectedPath and hold all its bytes. Returns the position just after the record.
+uint64_t checkFileRecord(CFileReader& in, uint64_t position, const std::u16string& expectedPath);
+// The file table (just read, ending the file) must name exactly the new and changed files,
+// and their records must fill the space from recordsStart to the table without gap or overlap.
+void checkFileLayout(CFileReader& in, const CPatchInfo& info, uint64_t recordsStart,
+                     uint64_t tablePosition, const FileTable& table);
 
 } // namespace ostmere

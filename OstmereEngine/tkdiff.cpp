@@ -24,14 +24,17 @@ void detectRemovals(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& olde
     sink->setStatus(u"Detecting deleted files...");
     sink->setProgressRange(static_cast<uint32_t>(older.directories.size() + older.files.size()));
     sink->resetProgress();
+    // Both snapshots' lists are sorted by their fingerprints, so lookups walk along the maps.
+    CSortedLookup newerFiles(newer.attributes);
     for (const auto& path : older.files) {
-        uint32_t a = newer.attributesOf(path);
+        uint32_t a = newerFiles[path];
         if (a == 0 || isDirectoryWord(a))
             info.UnlinkedFiles.push_back(path);
         sink->stepProgress();
     }
+    CSortedLookup newerDirectories(newer.attributes);
     for (const auto& path : older.directories) {
-        uint32_t a = newer.attributesOf(path);
+        uint32_t a = newerDirectories[path];
         if (a == 0 || !isDirectoryWord(a))
             info.UnlinkedDirectories.push_back(path);
         sink->stepProgress();
@@ -43,21 +46,20 @@ void detectAdditions(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& old
     sink->setStatus(u"Comparing files...");
     sink->setProgressRange(static_cast<uint32_t>(newer.files.size() + newer.directories.size()));
     sink->resetProgress();
+    CSortedLookup newerAttributes(newer.attributes), olderAttributes(older.attributes);
+    CSortedLookup newerIds(newer.fileIds), olderIds(older.fileIds);
     for (const auto& path : newer.files) {
-        uint32_t n = newer.attributesOf(path), o = older.attributesOf(path);
-        if (o == 0) {
-            info.AttributeChanges[path] = n;
-            info.NewFiles.push_back(path);
-        } else if (older.fileIdOf(path) != newer.fileIdOf(path)) {
-            info.AttributeChanges[path] = n;
-            info.ChangedFiles.push_back(path);
-        }
-        if (o != n)
-            info.AttributeChanges[path] = n;
+        uint32_t n = newerAttributes[path], o = olderAttributes[path];
+        bool stored = o == 0 || olderIds[path] != newerIds[path];
+        if (stored)
+            (o == 0 ? info.NewFiles : info.ChangedFiles).push_back(path);
+        if (stored || o != n)
+            info.AttributeChanges.insert_or_assign(info.AttributeChanges.end(), path, n);
         sink->stepProgress();
     }
+    CSortedLookup newerDirectories(newer.attributes), olderDirectories(older.attributes);
     for (const auto& path : newer.directories) {
-        uint32_t n = newer.attributesOf(path), o = older.attributesOf(path);
+        uint32_t n = newerDirectories[path], o = olderDirectories[path];
         if (o == 0 || !isDirectoryWord(o)) {
             info.AttributeChanges[path] = n;
             info.NewDirs.push_back(path);
@@ -132,6 +134,8 @@ void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16strin
     }
     const uint64_t tablePosition = out.tell();
     out.writeFileTable(table);
+    // Everything must be in the file before the completion flag says so.
+    flushPatch(out);
     out.seek(headerPosition);
     out.writeQword(tablePosition);
     out.writeDword(1);

@@ -95,7 +95,7 @@ std::vector<std::string> describeTree(const fs::path& root) {
     std::vector<std::string> out;
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
          ++it) {
-        std::string rel = fs::relative(it->path(), root).string();
+        std::string rel = it->path().lexically_relative(root).string();
         bool ro =
             (fs::status(it->path()).permissions() & fs::perms::owner_write) == fs::perms::none;
         std::string line = it->is_directory() ? rel + "/" : rel + "=" + readFile(it->path());

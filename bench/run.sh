@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Benchmarks ostmere against openssl (hashing) and rsync batches (create, apply) on generated
+# trees kept in bench/work/, and writes the table to bench/results.md.
+#
+#   bench/run.sh [--quick] [--trees small,large,mixed] [--no-memcheck] [--large-mib N]
+#
+# Needs a Release build in build/ (scripts/build.sh), rsync, openssl and /usr/bin/time.
+# The full run needs about 15 GiB of free disk; --quick about 1 GiB.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+mkdir -p "$here/work"
+[ -x "$here/../build/ostmere" ] || { echo "build/ostmere is missing: run scripts/build.sh" >&2; exit 1; }
+for tool in rsync openssl /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "$tool is missing: run scripts/install-deps.sh" >&2; exit 1; }
+done
+if [ ! -x "$here/work/gen" ] || [ "$here/gen.cpp" -nt "$here/work/gen" ]; then
+  g++ -O2 -std=c++20 -o "$here/work/gen" "$here/gen.cpp"
+  # Trees made by an older generator would no longer match their seeds.
+  find "$here/work" -mindepth 1 -maxdepth 1 -type d -exec chmod -R u+w {} + -exec rm -rf {} +
+fi
+exec python3 "$here/bench.py" "$@"

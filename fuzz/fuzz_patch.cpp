@@ -1,0 +1,110 @@
+// Hostile patch files: the information block, the file table, each stored file, the query, and
+// the application to a scratch directory. The two lowest bits of the input's length choose the
+// flags "continue on errors" and "ignore fingerprint", so every input replays the same way.
+#include "fileReader.h"
+#include "fuzzsupport.h"
+#include "patchformat.h"
+
+using namespace ostmere;
+using namespace fuzzing;
+
+namespace {
+
+// Extraction is bounded so that a table of many tiny records cannot make one input slow.
+constexpr size_t kMaxExtracted = 64;
+
+const ScratchDir& scratch() {
+    static ScratchDir dir;
+    return dir;
+}
+
+// Paths the application acts on; the ignored lists are only reported.
+std::vector<std::u16string> actedOnPaths(const CPatchInfo& info) {
+    std::vector<std::u16string> paths;
+    for (const PathList* list : {&info.UnlinkedDirectories, &info.UnlinkedFiles, &info.NewDirs,
+                                 &info.ChangedFiles, &info.NewFiles})
+        paths.insert(paths.end(), list->begin(), list->end());
+    for (const auto& entry : info.AttributeChanges)
+        paths.push_back(entry.first);
+    return paths;
+}
+
+// A path that leaves its directory must be refused by the engine; false when there is one.
+bool checkInside(const std::u16string& path) {
+    if (staysInside(path))
+        return true;
+    requireEngineRefuses(path);
+    return false;
+}
+
+bool storedPath(CFileReader& in, uint64_t position, std::u16string& path) {
+    try {
+        in.seek(position);
+        in.readType(TYPE_FILE);
+        path = in.readString();
+        return true;
+    } catch (const CTKErr&) {
+        return false;
+    }
+}
+
+// Extracts the stored files one by one; false when the patch names a path outside.
+bool extractAll(QuietSink& sink, const fs::path& patch, bool tolerant) {
+    CInputFile in(u16(patch));
+    in.seek(in.readHeader());
+    const FileTable table = in.readFileTable();
+    const fs::path out = scratch().freshDirectory("extract");
+    bool inside = true;
+    size_t extracted = 0;
+    for (const auto& [key, position] : table) {
+        inside = checkInside(key) && inside;
+        std::u16string path;
+        if (!storedPath(in, position, path))
+            continue;
+        if (!checkInside(path)) {
+            inside = false;
+            continue;
+        }
+        if (++extracted > kMaxExtracted)
+            break;
+        try {
+            in.extractFile(tolerant, &sink, position, u16(out));
+        } catch (const CTKErr&) {
+        }
+    }
+    return inside;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const bool tolerant = size & 1, ignoreFingerprint = size & 2;
+    const fs::path patch = scratch() / "input.tkp";
+    writeInput(patch, data, size);
+    QuietSink sink;
+    CPatchInfo info;
+    try {
+        info = loadPatchInfo(&sink, u16(patch));
+    } catch (const CTKErr&) {
+        return 0;
+    }
+    bool inside = true;
+    for (const auto& path : actedOnPaths(info))
+        inside = checkInside(path) && inside;
+    inside = extractAll(sink, patch, tolerant) && inside;
+    try {
+        tkQuerryPatch(&sink, u16(patch), u16(scratch() / "query.xml"));
+    } catch (const CTKErr&) {
+    } catch (const CXmlError&) {
+    }
+    // The engine refused every outside path above; applying is only tried when nothing could
+    // reach beyond the scratch directory even if a later check failed to run.
+    if (!inside)
+        return 0;
+    const fs::path target = scratch().freshDirectory("target");
+    try {
+        tkApplyPatch(&sink, u16(target), u16(patch), u"", tolerant, ignoreFingerprint);
+    } catch (const CTKErr&) {
+    }
+    return 0;
+}
