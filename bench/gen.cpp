@@ -126,12 +126,12 @@ std::vector<File> olderTree(const std::string& kind, uint64_t scale, uint64_t se
         addSmall(files, scale, 1024, 16384, seed, "src/");
         Rng r(seed + 1);
         for (size_t i = 0; i < scale / 100; ++i)
-            files.push_back({"media/m" + std::to_string(i % 7) + "/medium" + std::to_string(i) +
-                                 ".bin",
-                             (256 << 10) + r.below(4u << 20), seed * 131 + i});
+            files.push_back(
+                {"media/m" + std::to_string(i % 7) + "/medium" + std::to_string(i) + ".bin",
+                 (256 << 10) + r.below(4u << 20), seed * 131 + i});
         for (int i = 0; i < 4; ++i)
-            files.push_back({"images/disk" + std::to_string(i) + ".img", scale * 12800,
-                             seed * 137 + i});
+            files.push_back(
+                {"images/disk" + std::to_string(i) + ".img", scale * 12800, seed * 137 + i});
     } else {
         std::fprintf(stderr, "gen: unknown kind %s\n", kind.c_str());
         std::exit(2);
