@@ -149,20 +149,24 @@ XmlElement CXmlDocument::findOrCreateChild(XmlElement parent, const std::u16stri
     if (auto found = index.find(key); found != index.end())
         return XmlElement(found->second);
     XmlElement child = createElement(u"fNode");
-    setAttribute(child, "path", name);
+    setXmlAttribute(child, "path", key);
     appendChild(parent, child);
     index.emplace(std::move(key), child.internal_object());
     return child;
 }
 
-void setAttribute(XmlElement element, const char* name, const std::u16string& value) {
+void setXmlAttribute(XmlElement element, const char* name, const std::string& xmlText) {
     if (!element)
         raiseXml(CXmlError::E_POINTER_CODE);
     pugi::xml_attribute attribute = element.attribute(name);
     if (!attribute)
         attribute = element.append_attribute(name);
-    if (!attribute || !attribute.set_value(toXmlText(value).c_str()))
+    if (!attribute || !attribute.set_value(xmlText.c_str()))
         raiseXml(CXmlError::E_OUTOFMEMORY_CODE);
+}
+
+void setAttribute(XmlElement element, const char* name, const std::u16string& value) {
+    setXmlAttribute(element, name, toXmlText(value));
 }
 
 std::u16string attributeText(XmlElement node, const char* name) {

@@ -53,6 +53,8 @@ class CXmlDocument {
 constexpr uint32_t E_FAIL_CODE = 0x80004005u;
 
 void setAttribute(XmlElement element, const char* name, const std::u16string& value);
+// The same with a value already in the library's form (see toXmlText).
+void setXmlAttribute(XmlElement element, const char* name, const std::string& xmlText);
 // The attribute's text; an absent attribute is the null pointer failure.
 std::u16string attributeText(XmlElement node, const char* name);
 XmlElement selectSingleNode(XmlElement node, const std::u16string& xpath);
