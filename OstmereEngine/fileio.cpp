@@ -205,8 +205,11 @@ FileTable readCheckedFileTable(CFileReader& in, uint64_t tablePosition, const CP
 
 using namespace ostmere;
 
-void tkApplyPatch(CProgressSink* sink, std::u16string directory, std::u16string patchFile,
-                  std::u16string reportFile, bool continueOnErrors, bool ignoreFingerprint) {
+ApplyResult ostmere::applyPatch(CProgressSink* sink, std::u16string directory,
+                                std::u16string patchFile, std::u16string reportFile,
+                                const ApplyOptions& options) {
+    const bool continueOnErrors = options.continueOnErrors;
+    const bool ignoreFingerprint = options.ignoreFingerprint;
     directory = normalizePath(directory);
     sink->setStatus(u"Applying a file");
     const CPatchInfo patch = loadPatchInfo(sink, patchFile);
@@ -217,7 +220,8 @@ void tkApplyPatch(CProgressSink* sink, std::u16string directory, std::u16string 
     const FileTable table = readCheckedFileTable(in, tablePosition, patch);
 
     if (fingerprintOf(sink, directory, patch.filter) != patch.OlderTreeID && !ignoreFingerprint)
-        TK_RAISE(u"Trying to apply a patch to dirrectory with different fingerprint.");
+        TK_RAISE_KIND(eKindTargetMismatch,
+                      u"Trying to apply a patch to dirrectory with different fingerprint.");
 
     CApplyRun run(sink, directory, patch, continueOnErrors);
     run.removeFiles();
@@ -230,9 +234,17 @@ void tkApplyPatch(CProgressSink* sink, std::u16string directory, std::u16string 
         writeDiffReport(sink, reportFile, run.applied());
     sink->setStatus(u"Patch applied ok.");
     if (ignoreFingerprint)
-        return;
-    if (fingerprintOf(sink, directory, patch.filter) != patch.NewerTreeID)
+        return ApplyResult::notVerified;
+    if (fingerprintOf(sink, directory, patch.filter) != patch.NewerTreeID) {
         sink->setStatus(u"After patch has been aplied fingerprints do not match.");
-    else
-        sink->setStatus(u"New fingerprint verified.");
+        return ApplyResult::newerMismatch;
+    }
+    sink->setStatus(u"New fingerprint verified.");
+    return ApplyResult::verified;
+}
+
+void tkApplyPatch(CProgressSink* sink, std::u16string directory, std::u16string patchFile,
+                  std::u16string reportFile, bool continueOnErrors, bool ignoreFingerprint) {
+    applyPatch(sink, std::move(directory), std::move(patchFile), std::move(reportFile),
+               {continueOnErrors, ignoreFingerprint});
 }

@@ -57,6 +57,12 @@ void raise(std::u16string message, const char* file, int line) {
     throw CTKErr(eErrGeneral, std::move(message), file, line);
 }
 
+void raise(eErrKind kind, std::u16string message, const char* file, int line) {
+    CTKErr error(eErrGeneral, std::move(message), file, line);
+    error.kind = kind;
+    throw error;
+}
+
 std::u16string decimal(int64_t value) {
     std::string digits = std::to_string(value);
     return std::u16string(digits.begin(), digits.end());

@@ -17,6 +17,7 @@ constexpr const char* baseName(const char* path) {
 }
 
 [[noreturn]] void raise(std::u16string message, const char* file, int line);
+[[noreturn]] void raise(eErrKind kind, std::u16string message, const char* file, int line);
 
 // Decimal ("%d") and lower-case hexadecimal ("%x") texts as the messages and files use them.
 std::u16string decimal(int64_t value);
@@ -25,3 +26,5 @@ std::u16string hex(uint32_t value);
 } // namespace ostmere
 
 #define TK_RAISE(message) ::ostmere::raise((message), ::ostmere::baseName(__FILE__), __LINE__)
+#define TK_RAISE_KIND(kind, message)                                                               \
+    ::ostmere::raise((kind), (message), ::ostmere::baseName(__FILE__), __LINE__)
