@@ -178,7 +178,7 @@ void CInputFile::open(const std::u16string& path) {
         close(fd_);
     fd_ = openForReading(path);
     if (fd_ < 0)
-        TK_RAISE(u"Unable to ioen file:" + path);
+        TK_RAISE_SYSTEM(u"Unable to ioen file:" + path);
 }
 
 void CFileReader::adviseSequential() {
@@ -197,7 +197,7 @@ void COutputFile::open(const std::u16string& path) {
     // O_NOFOLLOW: a link planted where a file is to be written must not redirect the write.
     fd_ = ::open(nativePath(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd_ < 0)
-        TK_RAISE(u"Unable to open file:" + path);
+        TK_RAISE_SYSTEM(u"Unable to open file:" + path);
 }
 
 CStreamInputFile::~CStreamInputFile() {
@@ -213,7 +213,7 @@ void CStreamInputFile::open(const std::u16string& path) {
     if (fd >= 0 && !(stream_ = fdopen(fd, "rb")))
         close(fd);
     if (!stream_)
-        TK_RAISE(u"Unable to open file:" + path);
+        TK_RAISE_SYSTEM(u"Unable to open file:" + path);
     // Reads come in work-buffer sized chunks; the stream's own buffer would only add a copy.
     setvbuf(stream_, nullptr, _IONBF, 0);
 }

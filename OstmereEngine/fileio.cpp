@@ -1,5 +1,6 @@
 #include "fileio.h"
 
+#include "byteprogress.h"
 #include "fileReader.h"
 #include "platform.h"
 #include "tkerr.h"
@@ -19,7 +20,7 @@ bool removeItem(bool tolerant, const std::u16string& path) {
         return true;
     if (tolerant)
         return false;
-    TK_RAISE(u"Unable to remove item. " + path);
+    TK_RAISE_SYSTEM(u"Unable to remove item. " + path);
 }
 
 void hashFile(CProgressSink* sink, const std::u16string& fullPath, CSha1& sha) {
@@ -32,6 +33,7 @@ void hashFile(CProgressSink* sink, const std::u16string& fullPath, CSha1& sha) {
     const uint64_t chunk = sink->getBufferSize();
     if (static_cast<uint64_t>(size) > chunk)
         stream.adviseSequential();
+    CByteProgressSink* bytes = byteSinkOf(sink);
     uint64_t total = 0;
     while (total < static_cast<uint64_t>(size)) {
         size_t n = static_cast<size_t>(std::min<uint64_t>(chunk, size - total));
@@ -40,6 +42,7 @@ void hashFile(CProgressSink* sink, const std::u16string& fullPath, CSha1& sha) {
             break;
         sha.update(buffer, got);
         total += got;
+        reportBytes(bytes, got);
     }
     if (total != static_cast<uint64_t>(size))
         TK_RAISE(u"Unable read a source file:" + fullPath);
@@ -78,6 +81,7 @@ void requireNoLinkOnTheWay(const std::u16string& root, const std::u16string& rel
 
 #include "fingerprint.h"
 #include "frame.h"
+#include "patchcheck.h"
 #include "patchformat.h"
 #include "xmlrep.h"
 
@@ -163,6 +167,7 @@ void CApplyRun::createDirectories() {
 
 void CApplyRun::restoreFiles(CFileReader& in, const FileTable& table) {
     beginPhase(u"Restoring files.", table.size());
+    announceStoredBytes(sink_, in, table);
     for (const auto& [key, position] : table) {
         sink_->stepProgress();
         sink_->setDetail(u"Extructing file: " + key);

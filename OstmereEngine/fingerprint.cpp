@@ -1,5 +1,6 @@
 #include "fingerprint.h"
 
+#include "byteprogress.h"
 #include "fileio.h"
 #include "sha1.h"
 #include "tkerr.h"
@@ -13,6 +14,7 @@ void calcFileIds(CProgressSink* sink, const std::u16string& root, CDirSnapshot& 
     sink->setStatus(u"Calculating file ids...");
     sink->setProgressRange(static_cast<uint32_t>(snapshot.files.size()));
     sink->resetProgress();
+    announceFileBytes(sink, root, {&snapshot.files});
     CSha1 sha;
     uint8_t digest[20];
     for (const auto& path : snapshot.files) {

@@ -1,4 +1,5 @@
 // Typed records of the patch format, file records, and reading a patch's information.
+#include "byteprogress.h"
 #include "fileReader.h"
 #include "fileio.h"
 #include "patchformat.h"
@@ -212,6 +213,7 @@ uint64_t CFileReader::writeFileRecord(CProgressSink* sink, const std::u16string&
     const uint64_t capacity = sink->getBufferSize();
     if (size > 0 && static_cast<uint64_t>(size) > capacity)
         source.adviseSequential();
+    CByteProgressSink* bytes = byteSinkOf(sink);
     uint64_t copied = 0;
     while (copied < static_cast<uint64_t>(size)) {
         size_t chunk = static_cast<size_t>(std::min<uint64_t>(capacity, size - copied));
@@ -220,6 +222,7 @@ uint64_t CFileReader::writeFileRecord(CProgressSink* sink, const std::u16string&
             break;
         writeBuffer(buffer, n);
         copied += n;
+        reportBytes(bytes, n);
     }
     if (size < 0 || copied != static_cast<uint64_t>(size))
         TK_RAISE(u"Unable read a source file:" + root + relativePath);
@@ -244,6 +247,7 @@ bool CFileReader::extractFile(bool tolerateShort, CProgressSink* sink, uint64_t 
     const uint64_t capacity = sink->getBufferSize();
     if (size > capacity)
         adviseSequential();
+    CByteProgressSink* bytes = byteSinkOf(sink);
     uint64_t copied = 0;
     while (copied < size) {
         size_t chunk = static_cast<size_t>(std::min<uint64_t>(capacity, size - copied));
@@ -253,6 +257,7 @@ bool CFileReader::extractFile(bool tolerateShort, CProgressSink* sink, uint64_t 
         if (out.write(buffer, n) != n)
             TK_RAISE(u"Unable to write a dest file:" + destination);
         copied += n;
+        reportBytes(bytes, n);
     }
     if (!out.flush())
         TK_RAISE(u"Unable to write a dest file:" + destination);

@@ -1,5 +1,6 @@
 #include "tkdiff.h"
 
+#include "byteprogress.h"
 #include "fileReader.h"
 #include "fileio.h"
 #include "fingerprint.h"
@@ -127,6 +128,7 @@ void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16strin
     writePatchInfoBlock(out, info);
     sink->setProgressRange(static_cast<uint32_t>(table.size()));
     sink->resetProgress();
+    announceFileBytes(sink, newerRoot, {&info.NewFiles, &info.ChangedFiles});
     for (auto& [path, position] : table) {
         sink->setDetail(u"Writing File: " + path);
         sink->stepProgress();

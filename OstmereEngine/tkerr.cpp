@@ -63,6 +63,13 @@ void raise(eErrKind kind, std::u16string message, const char* file, int line) {
     throw error;
 }
 
+void raiseSystem(std::u16string message, const char* file, int line) {
+    const int cause = errno;
+    CTKErr error(eErrGeneral, std::move(message), file, line);
+    error.systemError = cause;
+    throw error;
+}
+
 std::u16string decimal(int64_t value) {
     std::string digits = std::to_string(value);
     return std::u16string(digits.begin(), digits.end());

@@ -1,5 +1,5 @@
-// The command line's progress sink: a one-line display on a terminal, stage lines with
-// --verbose, nothing with --quiet; cancels when SIGINT or SIGTERM arrived.
+// The command line's progress sink: one line on a terminal with files, bytes, rate and time
+// left; stage lines with --verbose; nothing with --quiet. Cancels when SIGINT or SIGTERM came.
 #pragma once
 
 #include "OstmereEngine.h"
@@ -11,7 +11,7 @@
 
 enum class Verbosity { quiet, normal, verbose };
 
-class ConsoleSink : public CProgressSink, public CTraceSink {
+class ConsoleSink : public CProgressSink, public CTraceSink, public CByteProgressSink {
   public:
     explicit ConsoleSink(Verbosity verbosity);
     ~ConsoleSink();
@@ -25,23 +25,38 @@ class ConsoleSink : public CProgressSink, public CTraceSink {
     void resetProgress() override;
     void stepProgress() override;
     void trace(const std::u16string& line) override;
+    void stageBytes(uint64_t total) override;
+    void bytesDone(uint64_t count) override;
 
     const std::u16string& lastStatus() const { return status_; }
+    // Content bytes that passed during the whole run.
+    uint64_t totalBytes() const { return allBytes_; }
     // Clears the one-line display so that following output starts on a clean line.
     void endDisplay();
 
     static void installSignalHandlers();
-    static bool cancelRequested();
 
   private:
+    using Clock = std::chrono::steady_clock;
     void checkCancel();
     void redraw(bool force);
+    std::string progressLine() const;
+    void closeStage();
 
     std::vector<uint8_t> buffer_;
     Verbosity verbosity_;
-    bool live_; // stderr is a terminal and the display is wanted
+    bool live_; // stderr is a terminal that can redraw a line, and the display is wanted
     bool drawn_ = false;
     std::u16string status_, detail_;
     uint32_t range_ = 0, position_ = 0;
-    std::chrono::steady_clock::time_point lastDraw_{};
+    uint64_t stageTotal_ = 0, stageDone_ = 0, allBytes_ = 0;
+    bool stageTotalKnown_ = false;
+    Clock::time_point stageStart_ = Clock::now(), lastDraw_{};
 };
+
+// Display width of UTF-8 text on a terminal (wide characters count two, controls one as '?').
+size_t displayWidth(const std::string& text);
+// The longest prefix of text no wider than width, with controls replaced by '?'.
+std::string fitWidth(const std::string& text, size_t width);
+// "1.5 MiB"
+std::string byteText(uint64_t bytes);

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <map>
 #include <stdexcept>
 #include <string>
 
@@ -38,6 +40,9 @@ class OSTMERE_API CTKErr {
     int32_t line;
     uint32_t errorCode; // errno when the error was constructed
     eErrKind kind = eKindGeneral;
+    // The errno of the system call whose failure raised this error; 0 when the error has no
+    // such cause. Unlike errorCode it is never left over from an earlier call.
+    int32_t systemError = 0;
 };
 
 // Thrown by a sink implementation to cancel the running operation.
@@ -82,6 +87,19 @@ class OSTMERE_API CTraceSink {
 
   protected:
     ~CTraceSink() = default;
+};
+
+// Optional third interface of a sink: the bytes of file contents as they pass (hashed, stored
+// into a patch, extracted from one), so that a display can show the progress inside a large
+// file. Found by dynamic_cast like CTraceSink; the base sink calls are unchanged by it.
+class OSTMERE_API CByteProgressSink {
+  public:
+    // The number of content bytes the stage just begun will move, where it is known.
+    virtual void stageBytes(uint64_t total) = 0;
+    virtual void bytesDone(uint64_t count) = 0;
+
+  protected:
+    ~CByteProgressSink() = default;
 };
 
 // Whole-second stopwatch.
@@ -134,6 +152,37 @@ enum class ApplyResult {
 OSTMERE_API ApplyResult applyPatch(CProgressSink* sink, std::u16string directory,
                                    std::u16string patchFile, std::u16string reportFile,
                                    const ApplyOptions& options);
+
+// What a patch holds, read from its information block and file table.
+struct PatchSummary {
+    std::u16string olderFingerprint, newerFingerprint, filter;
+    uint64_t removedFiles = 0, removedDirectories = 0, newDirectories = 0, newFiles = 0,
+             changedFiles = 0, attributeChanges = 0, ignoredNew = 0, ignoredOld = 0;
+    uint64_t storedBytes = 0; // content bytes of the new and changed files
+    uint64_t patchBytes = 0;  // size of the patch file
+};
+
+// Reads and checks the structure of a patch (header, information block, safe paths, file
+// records against the file table) without extracting anything; raises like applyPatch would.
+OSTMERE_API PatchSummary describePatch(CProgressSink* sink, std::u16string patchFile);
+
+// What applying a patch would do, found without changing anything.
+struct PatchCheck {
+    PatchSummary patch;
+    std::u16string targetFingerprint;
+    bool targetMatches = false; // the target is the tree the patch was made from
+    // Every stored content was hashed, and the tree that removing, creating and storing would
+    // make has the patch's newer fingerprint. Checked only when the target matches.
+    bool contentsVerified = false;
+    std::deque<std::u16string> removeFiles, removeDirectories, createDirectories, writeFiles;
+    std::map<std::u16string, uint32_t> setAttributes;
+};
+
+// Checks the target's fingerprint and the whole patch, its stored contents included, and
+// lists the changes an application would make. A patch whose contents do not make its newer
+// tree is refused with an error.
+OSTMERE_API PatchCheck checkPatch(CProgressSink* sink, std::u16string directory,
+                                  std::u16string patchFile);
 
 } // namespace ostmere
 

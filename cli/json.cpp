@@ -1,0 +1,109 @@
+#include "json.h"
+
+#include "OstmereEngine.h"
+
+#include <cstdio>
+
+namespace {
+
+void appendUtf8(std::string& out, uint32_t point) {
+    if (point < 0x80) {
+        out += static_cast<char>(point);
+    } else if (point < 0x800) {
+        out += static_cast<char>(0xC0 | (point >> 6));
+        out += static_cast<char>(0x80 | (point & 0x3F));
+    } else if (point < 0x10000) {
+        out += static_cast<char>(0xE0 | (point >> 12));
+        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (point & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (point >> 18));
+        out += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (point & 0x3F));
+    }
+}
+
+void appendEscape(std::string& out, uint32_t unit) {
+    char code[8];
+    std::snprintf(code, sizeof code, "\\u%04x", unit);
+    out += code;
+}
+
+bool isHigh(char16_t u) {
+    return u >= 0xD800 && u < 0xDC00;
+}
+bool isLow(char16_t u) {
+    return u >= 0xDC00 && u < 0xE000;
+}
+
+} // namespace
+
+std::string jsonString(const std::u16string& text) {
+    std::string out = "\"";
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i];
+        if (u == '"' || u == '\\') {
+            out += '\\';
+            out += static_cast<char>(u);
+        } else if (u < 0x20) {
+            appendEscape(out, u);
+        } else if (isHigh(u) && i + 1 < text.size() && isLow(text[i + 1])) {
+            appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+            ++i;
+        } else if (isHigh(u) || isLow(u)) {
+            appendEscape(out, u);
+        } else {
+            appendUtf8(out, u);
+        }
+    }
+    return out + "\"";
+}
+
+JsonObject& JsonObject::member(const std::string& key, const std::string& json) {
+    if (!members_.empty())
+        members_ += ",";
+    members_ += jsonString(utf8ToUtf16(key)) + ":" + json;
+    return *this;
+}
+
+JsonObject& JsonObject::add(const std::string& key, const std::u16string& text) {
+    return member(key, jsonString(text));
+}
+
+JsonObject& JsonObject::add(const std::string& key, const std::string& text) {
+    return member(key, jsonString(utf8ToUtf16(text)));
+}
+
+JsonObject& JsonObject::add(const std::string& key, const char* text) {
+    return add(key, std::string(text));
+}
+
+JsonObject& JsonObject::add(const std::string& key, uint64_t number) {
+    return member(key, std::to_string(number));
+}
+
+JsonObject& JsonObject::add(const std::string& key, int number) {
+    return member(key, std::to_string(number));
+}
+
+JsonObject& JsonObject::add(const std::string& key, bool value) {
+    return member(key, value ? "true" : "false");
+}
+
+JsonObject& JsonObject::addSeconds(const std::string& key, double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    return member(key, text);
+}
+
+JsonObject& JsonObject::add(const std::string& key, const JsonObject& object) {
+    return member(key, object.text());
+}
+
+JsonObject& JsonObject::add(const std::string& key, const std::vector<std::u16string>& texts) {
+    std::string list = "[";
+    for (size_t i = 0; i < texts.size(); ++i)
+        list += (i ? "," : "") + jsonString(texts[i]);
+    return member(key, list + "]");
+}
