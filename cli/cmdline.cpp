@@ -196,6 +196,10 @@ ParseResult parseCommandLine(int argc, char** argv) {
     std::string error = checkOperands(*r.command, in.positional);
     if (!error.empty())
         return usage(r, error);
+    const bool reportToStdout =
+        in.value("report") == "-" || (in.command == "query" && in.positional[1] == "-");
+    if (in.json && reportToStdout)
+        return usage(r, "--json and a report on stdout ('-') cannot share stdout");
     return r;
 }
 

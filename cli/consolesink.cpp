@@ -184,6 +184,8 @@ void ConsoleSink::bytesDone(uint64_t count) {
     stageDone_ += count;
     allBytes_ += count;
     redraw(false);
+    // A single large file must not hold off a cancel until it is done.
+    checkCancel();
 }
 
 std::string ConsoleSink::progressLine() const {

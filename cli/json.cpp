@@ -63,7 +63,7 @@ std::string jsonString(const std::u16string& text) {
 JsonObject& JsonObject::member(const std::string& key, const std::string& json) {
     if (!members_.empty())
         members_ += ",";
-    members_ += jsonString(utf8ToUtf16(key)) + ":" + json;
+    members_.append(jsonString(utf8ToUtf16(key))).append(":").append(json);
     return *this;
 }
 
@@ -104,6 +104,6 @@ JsonObject& JsonObject::add(const std::string& key, const JsonObject& object) {
 JsonObject& JsonObject::add(const std::string& key, const std::vector<std::u16string>& texts) {
     std::string list = "[";
     for (size_t i = 0; i < texts.size(); ++i)
-        list += (i ? "," : "") + jsonString(texts[i]);
-    return member(key, list + "]");
+        list.append(i ? "," : "").append(jsonString(texts[i]));
+    return member(key, list.append("]"));
 }

@@ -16,7 +16,7 @@ class JsonObject {
     JsonObject& addSeconds(const std::string& key, double seconds);
     JsonObject& add(const std::string& key, const JsonObject& object);
     JsonObject& add(const std::string& key, const std::vector<std::u16string>& texts);
-    std::string text() const { return "{" + members_ + "}"; }
+    std::string text() const { return std::string("{").append(members_).append("}"); }
 
   private:
     JsonObject& member(const std::string& key, const std::string& json);

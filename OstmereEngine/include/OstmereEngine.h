@@ -96,6 +96,7 @@ class OSTMERE_API CByteProgressSink {
   public:
     // The number of content bytes the stage just begun will move, where it is known.
     virtual void stageBytes(uint64_t total) = 0;
+    // May throw COPCancel, like the base sink's setStatus, setDetail and stepProgress.
     virtual void bytesDone(uint64_t count) = 0;
 
   protected:
