@@ -1,7 +1,7 @@
 // Ignore filters, the tree walk, the scan's stages and the creation info entries.
-#include "dirscan.h"
+#include "core/fileReader.h"
 #include "expecterr.h"
-#include "fileReader.h"
+#include "snapshot/dirscan.h"
 #include "testsupport.h"
 
 #include <clocale>

@@ -134,13 +134,6 @@ class ApplyTwice : public ::testing::Test {
                          ignoreFingerprint);
         });
     }
-    // The target as the engine names it in messages.
-    std::string engineTarget() {
-        std::string s = (base / "target").string();
-        std::replace(s.begin(), s.end(), '/', '\\');
-        return s;
-    }
-
     TempDir base;
     fs::path patch = base / "p.tkp";
     RecordingSink sink;
@@ -153,7 +146,8 @@ TEST_F(ApplyTwice, FingerprintGuardRefusesTheSecondRun) {
 }
 
 TEST_F(ApplyTwice, IgnoringTheFingerprintStopsAtTheFirstMissingItem) {
-    EXPECT_EQ(apply(false, true), "Unable to remove item. " + engineTarget() + "\\gone");
+    EXPECT_EQ(apply(false, true),
+              "Unable to remove item. " + enginePath(base / "target") + "\\gone");
     EXPECT_EQ(describeTree(base / "target"), describeTree(base / "newer"));
 }
 
@@ -172,12 +166,10 @@ TEST(ApplyTwiceNewDirectory, ExistingNewDirectoryIsAnError) {
     diffPatch(base / "older", base / "newer", base / "p.tkp");
     copyTree(base / "newer", base / "target");
     RecordingSink sink;
-    std::string target = (base / "target").string();
-    std::replace(target.begin(), target.end(), '/', '\\');
     EXPECT_EQ(errorOf([&] {
                   tkApplyPatch(&sink, u16(base / "target"), u16(base / "p.tkp"), u"", false, true);
               }),
-              "Unable to create a directory. " + target + "\\n");
+              "Unable to create a directory. " + enginePath(base / "target") + "\\n");
     EXPECT_EQ(errorOf([&] {
                   tkApplyPatch(&sink, u16(base / "target"), u16(base / "p.tkp"), u"", true, true);
               }),

@@ -1,6 +1,6 @@
 // The list codecs: sequences and maps of snapshots and patch records as XML list elements.
-#include "tkerr.h"
-#include "xmldoc.h"
+#include "core/tkerr.h"
+#include "xml/xmldoc.h"
 
 #include <climits>
 

@@ -1,13 +1,15 @@
-#include "fileReader.h"
+#include "core/fileReader.h"
 
-#include "platform.h"
-#include "tkerr.h"
+#include "core/platform.h"
+#include "core/tkerr.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+TK_MODULE("fileReader");
 
 namespace ostmere {
 

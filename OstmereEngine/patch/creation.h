@@ -1,13 +1,11 @@
-// Tree comparison and patch creation.
+// Writing a patch file (and its report) from two snapshots.
 #pragma once
 
-#include "dirscan.h"
-#include "patchinfo.h"
+#include "compare/patchinfo.h"
+#include "snapshot/dirscan.h"
 
 namespace ostmere {
 
-CPatchInfo compareSnapshots(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& older);
-void addSummaryEntries(CPatchInfo& info, const CDirSnapshot& newer, const CDirSnapshot& older);
 void createPatch(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& older, CTimer* timer,
                  const std::u16string& patchFile, const std::u16string& reportFile);
 void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16string& newerRoot,

@@ -1,11 +1,13 @@
 // The fingerprint and patch query operations.
 #include "OstmereEngine.h"
-#include "dirscan.h"
-#include "fingerprint.h"
-#include "frame.h"
-#include "patchformat.h"
-#include "tkerr.h"
-#include "xmlrep.h"
+#include "core/frame.h"
+#include "core/tkerr.h"
+#include "patch/patchformat.h"
+#include "snapshot/dirscan.h"
+#include "snapshot/fingerprint.h"
+#include "xml/xmlrep.h"
+
+TK_MODULE("ostmereapi");
 
 using namespace ostmere;
 

@@ -1,7 +1,7 @@
 // The XML document object and the list codecs that vaults and reports are made of.
 #pragma once
 
-#include "dirscan.h"
+#include "snapshot/dirscan.h"
 
 #include <pugixml.hpp>
 

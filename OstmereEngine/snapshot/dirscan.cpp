@@ -1,8 +1,8 @@
-#include "dirscan.h"
+#include "snapshot/dirscan.h"
 
-#include "fileio.h"
-#include "fingerprint.h"
-#include "platform.h"
+#include "core/platform.h"
+#include "snapshot/fingerprint.h"
+#include "snapshot/treeread.h"
 
 #include <algorithm>
 #include <ctime>

@@ -1,6 +1,6 @@
-#include "frame.h"
+#include "core/frame.h"
 
-#include "platform.h"
+#include "core/platform.h"
 
 namespace ostmere {
 

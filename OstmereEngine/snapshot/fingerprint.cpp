@@ -1,8 +1,8 @@
-#include "fingerprint.h"
+#include "snapshot/fingerprint.h"
 
-#include "fileio.h"
-#include "sha1.h"
-#include "tkerr.h"
+#include "core/tkerr.h"
+#include "snapshot/sha1.h"
+#include "snapshot/treeread.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,5 +1,5 @@
 // The private-use escape of code units that XML 1.0 cannot carry.
-#include "xmltext.h"
+#include "xml/xmltext.h"
 
 #include "OstmereEngine.h"
 

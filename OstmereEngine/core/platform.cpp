@@ -1,4 +1,4 @@
-#include "platform.h"
+#include "core/platform.h"
 
 #include "OstmereEngine.h"
 

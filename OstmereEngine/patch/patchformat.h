@@ -1,8 +1,8 @@
 // Layout of a patch file: magic, header, information block, file records, file table.
 #pragma once
 
-#include "fileReader.h"
-#include "patchinfo.h"
+#include "compare/patchinfo.h"
+#include "core/fileReader.h"
 
 namespace ostmere {
 

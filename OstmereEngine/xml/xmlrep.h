@@ -2,8 +2,8 @@
 #pragma once
 
 #include "OstmereEngine.h"
-#include "dirscan.h"
-#include "patchinfo.h"
+#include "compare/patchinfo.h"
+#include "snapshot/dirscan.h"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "tkerr.h"
+#include "core/tkerr.h"
 
 #include <cerrno>
 #include <ctime>

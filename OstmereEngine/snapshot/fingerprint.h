@@ -1,7 +1,7 @@
 // File ids and the directory fingerprint.
 #pragma once
 
-#include "dirscan.h"
+#include "snapshot/dirscan.h"
 
 namespace ostmere {
 

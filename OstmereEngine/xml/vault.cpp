@@ -1,9 +1,11 @@
 // Recording a tree's state in a vault file.
 #include "OstmereEngine.h"
-#include "dirscan.h"
-#include "frame.h"
-#include "tkerr.h"
-#include "xmlrep.h"
+#include "core/frame.h"
+#include "core/tkerr.h"
+#include "snapshot/dirscan.h"
+#include "xml/xmlrep.h"
+
+TK_MODULE("vault");
 
 using namespace ostmere;
 

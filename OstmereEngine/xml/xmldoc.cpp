@@ -1,9 +1,9 @@
 // The document object over pugixml, and the XML primitives the codecs are built from.
-#include "xmldoc.h"
+#include "xml/xmldoc.h"
 
-#include "platform.h"
-#include "tkerr.h"
-#include "xmltext.h"
+#include "core/platform.h"
+#include "core/tkerr.h"
+#include "xml/xmltext.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -11,8 +11,9 @@
 #include <new>
 #include <unistd.h>
 
+TK_MODULE("xmlrep");
+
 // The document object belongs to the xmlrep module; its errors name that module.
-#define XML_RAISE(message) ::ostmere::raise((message), "xmlrep.cpp", __LINE__)
 
 namespace ostmere {
 namespace {
@@ -72,9 +73,9 @@ void CXmlDocument::create() {
         if (!rootElement)
             raiseXml(CXmlError::E_OUTOFMEMORY_CODE);
     } catch (const CXmlError& e) {
-        XML_RAISE(u"Unable to make an XML object " + e.description());
+        TK_RAISE(u"Unable to make an XML object " + e.description());
     } catch (const std::bad_alloc&) {
-        XML_RAISE(u"Unable to make an XML object ");
+        TK_RAISE(u"Unable to make an XML object ");
     }
 }
 
@@ -85,13 +86,13 @@ void CXmlDocument::open(const std::u16string& path) {
         document = std::make_unique<pugi::xml_document>();
         pugi::xml_parse_result result = document->load_file(nativePath(path).c_str());
         if (result.status == pugi::status_out_of_memory)
-            XML_RAISE(u"XML object Err");
+            TK_RAISE(u"XML object Err");
         // A partly parsed file is no document at all.
         if (!result)
             document->reset();
         rootElement = document->document_element();
     } catch (const std::bad_alloc&) {
-        XML_RAISE(u"XML object Err");
+        TK_RAISE(u"XML object Err");
     }
 }
 

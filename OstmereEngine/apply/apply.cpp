@@ -1,87 +1,16 @@
-#include "fileio.h"
-
-#include "fileReader.h"
-#include "platform.h"
-#include "tkerr.h"
-
-namespace ostmere {
-
-bool removeItem(bool tolerant, const std::u16string& path) {
-    uint32_t attributes = getFileAttributes(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        attributes &= ~FILE_ATTRIBUTE_READONLY;
-    setFileAttributes(path, attributes); // result deliberately unchecked: the removal decides
-    attributes = getFileAttributes(path);
-    // A link is removed as itself, never by descending into what it points at.
-    bool directory = attributes != INVALID_FILE_ATTRIBUTES &&
-                     (attributes & FILE_ATTRIBUTE_DIRECTORY) && !isSymbolicLink(path);
-    if (directory ? removeDirectory(path) : deleteFile(path))
-        return true;
-    if (tolerant)
-        return false;
-    TK_RAISE(u"Unable to remove item. " + path);
-}
-
-void hashFile(CProgressSink* sink, const std::u16string& fullPath, CSha1& sha) {
-    CStreamInputFile stream(fullPath);
-    CInputFile descriptor(fullPath);
-    int64_t size = descriptor.size();
-    if (size < 0)
-        TK_RAISE(u"Unable to get a file  size:" + fullPath);
-    uint8_t* buffer = sink->getBuffer();
-    const uint64_t chunk = sink->getBufferSize();
-    if (static_cast<uint64_t>(size) > chunk)
-        stream.adviseSequential();
-    uint64_t total = 0;
-    while (total < static_cast<uint64_t>(size)) {
-        size_t n = static_cast<size_t>(std::min<uint64_t>(chunk, size - total));
-        size_t got = stream.read(buffer, n);
-        if (got == 0)
-            break;
-        sha.update(buffer, got);
-        total += got;
-    }
-    if (total != static_cast<uint64_t>(size))
-        TK_RAISE(u"Unable read a source file:" + fullPath);
-}
-
-std::u16string entryName(const std::u16string& directory, const std::string& rawName) {
-    std::u16string name = utf8ToUtf16(rawName);
-    if (name.find(u'\\') != std::u16string::npos)
-        TK_RAISE(u"Unable to represent a file name that contains a backslash: " + directory +
-                 u" holds " + name);
-    return name;
-}
-
-bool itemExists(const std::u16string& path) {
-    return getFileAttributes(path) != INVALID_FILE_ATTRIBUTES || isSymbolicLink(path);
-}
-
-bool linkOnTheWay(const std::u16string& root, const std::u16string& relPath) {
-    for (size_t at = relPath.find(u'\\', 1); at != std::u16string::npos;
-         at = relPath.find(u'\\', at + 1))
-        if (isSymbolicLink(root + relPath.substr(0, at)))
-            return true;
-    return false;
-}
-
-void requireNoLinkOnTheWay(const std::u16string& root, const std::u16string& relPath) {
-    if (linkOnTheWay(root, relPath))
-        TK_RAISE(u"Refusing to follow a symbolic link inside the target directory: " + root +
-                 relPath);
-}
-
-} // namespace ostmere
-
-// ---------------------------------------------------------------------------------------
 // Applying a patch to a directory.
-
-#include "fingerprint.h"
-#include "frame.h"
-#include "patchformat.h"
-#include "xmlrep.h"
+#include "core/fileReader.h"
+#include "core/fileio.h"
+#include "core/frame.h"
+#include "core/platform.h"
+#include "core/tkerr.h"
+#include "patch/patchformat.h"
+#include "snapshot/fingerprint.h"
+#include "xml/xmlrep.h"
 
 #include <algorithm>
+
+TK_MODULE("fileio");
 
 namespace ostmere {
 

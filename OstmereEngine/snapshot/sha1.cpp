@@ -1,4 +1,4 @@
-#include "sha1.h"
+#include "snapshot/sha1.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,8 +1,10 @@
 // The two XML file formats: the vault of a tree and the diff report of a patch.
-#include "xmlrep.h"
+#include "xml/xmlrep.h"
 
-#include "tkerr.h"
-#include "xmldoc.h"
+#include "core/tkerr.h"
+#include "xml/xmldoc.h"
+
+TK_MODULE("xmlrep");
 
 namespace ostmere {
 namespace {

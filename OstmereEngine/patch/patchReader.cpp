@@ -1,12 +1,14 @@
 // Typed records of the patch format, file records, and reading a patch's information.
-#include "fileReader.h"
-#include "fileio.h"
-#include "patchformat.h"
-#include "tkerr.h"
+#include "core/fileReader.h"
+#include "core/fileio.h"
+#include "core/tkerr.h"
+#include "patch/patchformat.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
+
+TK_MODULE("patchReader");
 
 namespace ostmere {
 

@@ -1,7 +1,7 @@
 // The patch information record: what turns the older tree into the newer one.
 #pragma once
 
-#include "dirscan.h"
+#include "snapshot/dirscan.h"
 
 namespace ostmere {
 
