@@ -1,5 +1,7 @@
 #include "core/platform.h"
 
+#include "core/names.h"
+
 #include "OstmereEngine.h"
 
 #include <dirent.h>
@@ -12,11 +14,7 @@
 namespace ostmere {
 
 std::string nativePath(const std::u16string& path) {
-    std::u16string p = path;
-    for (auto& c : p)
-        if (c == u'\\')
-            c = u'/';
-    return utf16ToUtf8(p);
+    return nativeName(path);
 }
 
 namespace {

@@ -1,5 +1,7 @@
 #include "snapshot/dirscan.h"
 
+#include "core/names.h"
+
 #include "core/platform.h"
 #include "snapshot/fingerprint.h"
 #include "snapshot/treeread.h"
@@ -139,7 +141,7 @@ bool listDirectory(const std::u16string& directory, DirIdentity& self,
     std::string raw;
     bool isDirectory;
     while (listing.next(raw, isDirectory))
-        entries.push_back({entryName(directory, raw), isDirectory});
+        entries.push_back({engineName(raw), isDirectory});
     std::sort(entries.begin(), entries.end(),
               [](const ListedEntry& a, const ListedEntry& b) { return a.name < b.name; });
     return true;
