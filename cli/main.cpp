@@ -1,6 +1,7 @@
 // ostmere: keeps copies of a directory tree in step by shipping only what changed.
 #include "commands.h"
 #include "messages.h"
+#include "ostmere_version.h"
 
 #include <clocale>
 #include <cstdio>
@@ -55,12 +56,9 @@ int main(int argc, char** argv) {
     switch (parsed.action) {
     case ParseResult::usageError:
         return usageError(parsed.error);
-    case ParseResult::version: {
-        char16_t version[5];
-        OstmereVersion(version);
-        std::printf("%s\n", utf16ToUtf8(version).c_str());
+    case ParseResult::version:
+        std::printf("ostmere %s\n", OSTMERE_VERSION);
         return kExitOk;
-    }
     case ParseResult::help:
         if (parsed.command)
             printCommandHelp(*parsed.command, stdout);

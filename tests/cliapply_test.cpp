@@ -1,5 +1,6 @@
 // `ostmere apply`: exit status and the closing line for each outcome of an application, the
 // dry run, and a cancelled run.
+#include "clirun.h"
 #include "patchsupport.h"
 
 #include <fstream>
@@ -10,21 +11,9 @@ using namespace testing_support;
 
 namespace {
 
-struct CliRun {
-    int status;
-    std::string out, err;
-};
-
-CliRun ostmere(const TempDir& dir, const std::string& arguments) {
-    const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
-    const std::string command = std::string("'") + OSTMERE_CLI + "' " + arguments + " >'" +
-                                out.string() + "' 2>'" + err.string() + "'";
-    const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(out), readFile(err)};
-}
-
-std::string q(const fs::path& p) {
-    return "'" + p.string() + "'";
+// stdout and stderr are files, so no progress is shown: only the closing line and errors.
+CliRun ostmere(const TempDir& dir, const std::vector<std::string>& arguments) {
+    return runCli(arguments, dir.path());
 }
 
 class CliApply : public ::testing::Test {
@@ -34,8 +23,8 @@ class CliApply : public ::testing::Test {
         // --continue-on-errors the run goes on and ends with a tree that differs from newer.
         makeTree(base / "older", {{"a", "1"}, {"gone/f", "x"}, {"gone/keep.tmp", "k"}});
         makeTree(base / "newer", {{"a", "2"}, {"b", "3"}});
-        CliRun diff = ostmere(base, "diff " + q(base / "older") + " " + q(base / "newer") + " " +
-                                        q(patch) + " --filter '*.tmp'");
+        CliRun diff =
+            ostmere(base, {"diff", base / "older", base / "newer", patch, "--filter", "*.tmp"});
         ASSERT_EQ(diff.status, 0) << diff.err;
         copyTree(base / "older", base / "target");
     }
@@ -46,15 +35,14 @@ class CliApply : public ::testing::Test {
 
 TEST_F(CliApply, VerifiedFingerprintExitsZero) {
     fs::remove(base / "target/gone/keep.tmp");
-    CliRun run = ostmere(base, "apply " + q(base / "target") + " " + q(patch));
+    CliRun run = ostmere(base, {"apply", base / "target", patch});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "New fingerprint verified.\n");
     EXPECT_EQ(run.err, "");
 }
 
 TEST_F(CliApply, MismatchAfterApplyingExitsThree) {
-    CliRun run =
-        ostmere(base, "apply " + q(base / "target") + " " + q(patch) + " --continue-on-errors");
+    CliRun run = ostmere(base, {"apply", base / "target", patch, "--continue-on-errors"});
     EXPECT_EQ(run.status, 3);
     EXPECT_EQ(run.err, "ostmere: After patch has been aplied fingerprints do not match.\n");
     EXPECT_EQ(run.out, "");
@@ -62,20 +50,23 @@ TEST_F(CliApply, MismatchAfterApplyingExitsThree) {
 }
 
 TEST_F(CliApply, StoppedRunExitsOneWithTheEngineError) {
-    CliRun run = ostmere(base, "apply " + q(base / "target") + " " + q(patch));
+    CliRun run = ostmere(base, {"apply", base / "target", patch});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "ostmere: Unable to remove item. " + (base / "target/gone").string() +
                            ": Directory not empty\n");
     // The engine's full text only with --verbose.
     copyTree(base / "older", base / "again");
-    run = ostmere(base, "apply --verbose " + q(base / "again") + " " + q(patch));
-    EXPECT_NE(run.err.find("Message: Unable to remove item. "), std::string::npos) << run.err;
+    run = ostmere(base, {"apply", "--verbose", base / "again", patch});
+    EXPECT_NE(
+        run.err.find("Message: Unable to remove item. " + enginePath(base / "again") + "\\gone\n"),
+        std::string::npos)
+        << run.err;
 }
 
 TEST_F(CliApply, IgnoredFingerprintEndsWithAppliedOk) {
     writeFile(base / "target/extra", "not in the patch");
-    CliRun run = ostmere(base, "apply " + q(base / "target") + " " + q(patch) +
-                                   " --continue-on-errors --ignore-fingerprint");
+    CliRun run = ostmere(
+        base, {"apply", base / "target", patch, "--continue-on-errors", "--ignore-fingerprint"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "Patch applied ok.\n");
 }
@@ -83,13 +74,13 @@ TEST_F(CliApply, IgnoredFingerprintEndsWithAppliedOk) {
 TEST_F(CliApply, DifferentTargetIsRefusedWithStatusFour) {
     writeFile(base / "target/extra", "not in the patch");
     const auto before = describeTree(base / "target");
-    for (const char* options : {"", " --dry-run", " --json"}) {
-        CliRun run = ostmere(base, "apply " + q(base / "target") + " " + q(patch) + options);
-        EXPECT_EQ(run.status, 4) << options;
-        EXPECT_EQ(run.err.rfind("ostmere: ", 0), 0u) << run.err;
+    for (const char* option : {"--verbose", "--dry-run", "--json"}) {
+        CliRun run = ostmere(base, {"apply", base / "target", patch, option});
+        EXPECT_EQ(run.status, 4) << option;
+        EXPECT_NE(run.err.find("ostmere: "), std::string::npos) << run.err;
         EXPECT_EQ(describeTree(base / "target"), before);
     }
-    CliRun run = ostmere(base, "apply " + q(base / "target") + " " + q(patch));
+    CliRun run = ostmere(base, {"apply", base / "target", patch});
     EXPECT_EQ(run.err, "ostmere: Trying to apply a patch to dirrectory with different "
                        "fingerprint.\n");
 }
@@ -97,7 +88,7 @@ TEST_F(CliApply, DifferentTargetIsRefusedWithStatusFour) {
 TEST_F(CliApply, DryRunListsTheChangesAndChangesNothing) {
     fs::remove(base / "target/gone/keep.tmp");
     const auto before = describeTree(base / "target");
-    CliRun run = ostmere(base, "apply -n " + q(base / "target") + " " + q(patch));
+    CliRun run = ostmere(base, {"apply", "-n", base / "target", patch});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "remove file        gone/f\n"
                        "remove directory   gone\n"
@@ -108,7 +99,7 @@ TEST_F(CliApply, DryRunListsTheChangesAndChangesNothing) {
                        "Dry run: nothing was changed. The stored contents make the newer tree.\n");
     EXPECT_EQ(describeTree(base / "target"), before);
 
-    run = ostmere(base, "apply " + q(base / "target") + " " + q(patch) + " --dry-run --json");
+    run = ostmere(base, {"apply", base / "target", patch, "--dry-run", "--json"});
     EXPECT_EQ(run.status, 0) << run.err;
     for (const char* part :
          {"{\"command\":\"apply\",\"dryRun\":true,", "\"targetMatches\":true,",
@@ -123,7 +114,7 @@ TEST_F(CliApply, DryRunRefusesStoredContentThatDoesNotMakeTheNewerTree) {
     // Same information block, but the stored content of \a is not what the newer tree holds.
     writeCraftedPatch(base / "bad.tkp", loadInfo(patch), {{u"\\a", "X", u""}, {u"\\b", "3", u""}});
     const auto before = describeTree(base / "target");
-    CliRun run = ostmere(base, "apply --dry-run " + q(base / "target") + " " + q(base / "bad.tkp"));
+    CliRun run = ostmere(base, {"apply", "--dry-run", base / "target", base / "bad.tkp"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "ostmere: The patch's stored contents do not make its newer tree: " +
                            (base / "bad.tkp").string() + "\n");
@@ -133,11 +124,11 @@ TEST_F(CliApply, DryRunRefusesStoredContentThatDoesNotMakeTheNewerTree) {
 TEST_F(CliApply, ReportToStdoutAndJsonOutcome) {
     fs::remove(base / "target/gone/keep.tmp");
     copyTree(base / "target", base / "target2");
-    CliRun run = ostmere(base, "apply " + q(base / "target") + " " + q(patch) + " --report -");
+    CliRun run = ostmere(base, {"apply", base / "target", patch, "--report", "-"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out.rfind("<?xml", 0), 0u) << run.out;
     EXPECT_NE(run.out.find("tkDiffPatchReport"), std::string::npos);
-    run = ostmere(base, "--json apply " + q(base / "target2") + " " + q(patch));
+    run = ostmere(base, {"--json", "apply", base / "target2", patch});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out.rfind("{\"command\":\"apply\",", 0), 0u) << run.out;
     EXPECT_NE(run.out.find("\"result\":\"verified\""), std::string::npos) << run.out;
@@ -145,7 +136,8 @@ TEST_F(CliApply, ReportToStdoutAndJsonOutcome) {
 }
 
 TEST(CliCancel, TerminatedRunExitsOneThirty) {
-    // A sparse file large enough that hashing it lasts well beyond the signal.
+    // A sparse file large enough that hashing it lasts well beyond the signal; the program
+    // must stop inside the file, not after it.
     TempDir dir;
     fs::create_directory(dir / "tree");
     {
@@ -154,8 +146,8 @@ TEST(CliCancel, TerminatedRunExitsOneThirty) {
         big.put('x');
     }
     const fs::path err = dir / "stderr.txt";
-    const std::string command = std::string("'") + OSTMERE_CLI + "' fingerprint " +
-                                q(dir / "tree") + " 2>'" + err.string() +
+    const std::string command = std::string("'") + OSTMERE_CLI + "' fingerprint '" +
+                                (dir / "tree").string() + "' 2>'" + err.string() +
                                 "' & pid=$!; sleep 0.5; kill -TERM $pid; wait $pid";
     const int raw = std::system(command.c_str());
     EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 130);

@@ -1,0 +1,23 @@
+#include "core/byteprogress.h"
+
+#include "core/platform.h"
+
+#include <sys/stat.h>
+
+namespace ostmere {
+
+void announceFileBytes(CProgressSink* sink, const std::u16string& root,
+                       std::initializer_list<const std::deque<std::u16string>*> lists) {
+    CByteProgressSink* bytes = byteSinkOf(sink);
+    if (!bytes)
+        return;
+    uint64_t total = 0;
+    struct stat st {};
+    for (const auto* list : lists)
+        for (const auto& path : *list)
+            if (::stat(nativePath(root + path).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+                total += static_cast<uint64_t>(st.st_size);
+    bytes->stageBytes(total);
+}
+
+} // namespace ostmere

@@ -1,0 +1,174 @@
+// A patch read through without changing anything: its summary, and what applying it would do.
+#include "patch/patchcheck.h"
+
+#include "core/byteprogress.h"
+#include "core/frame.h"
+#include "core/tkerr.h"
+#include "patch/patchformat.h"
+#include "snapshot/fingerprint.h"
+#include "snapshot/sha1.h"
+
+#include <set>
+
+TK_MODULE("patchReader");
+
+namespace ostmere {
+
+namespace {
+
+// Positions the file at the record's content and returns the content's size.
+uint64_t openRecord(CFileReader& in, uint64_t position) {
+    in.seek(position);
+    in.readType(TYPE_FILE);
+    in.readString();
+    return in.readQword();
+}
+
+uint64_t storedBytesOf(CFileReader& in, const FileTable& table) {
+    uint64_t total = 0;
+    for (const auto& entry : table)
+        total += openRecord(in, entry.second);
+    return total;
+}
+
+std::u16string hashStoredContent(CProgressSink* sink, CFileReader& in, uint64_t position) {
+    uint64_t size = openRecord(in, position);
+    uint8_t* buffer = sink->getBuffer();
+    const uint64_t capacity = sink->getBufferSize();
+    CByteProgressSink* bytes = byteSinkOf(sink);
+    CSha1 sha;
+    sha.start();
+    while (size > 0) {
+        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(capacity, size));
+        in.readBuffer(buffer, chunk);
+        sha.update(buffer, chunk);
+        size -= chunk;
+        reportBytes(bytes, chunk);
+    }
+    uint8_t digest[20];
+    sha.finish(digest);
+    return digestToHex(digest);
+}
+
+// The ids of every stored content, read and hashed in table order.
+TextMap hashStoredContents(CProgressSink* sink, CFileReader& in, const FileTable& table) {
+    sink->setStatus(u"Checking stored contents.");
+    sink->setProgressRange(static_cast<uint32_t>(table.size()));
+    sink->resetProgress();
+    if (auto* bytes = byteSinkOf(sink))
+        bytes->stageBytes(storedBytesOf(in, table));
+    TextMap ids;
+    for (const auto& [path, position] : table) {
+        sink->setDetail(u"Checking: " + path);
+        ids[path] = hashStoredContent(sink, in, position);
+        sink->stepProgress();
+    }
+    return ids;
+}
+
+PathList without(const PathList& list, const PathList& removed) {
+    const std::set<std::u16string> gone(removed.begin(), removed.end());
+    PathList kept;
+    for (const auto& path : list)
+        if (!gone.count(path))
+            kept.push_back(path);
+    return kept;
+}
+
+// The snapshot the target would have after a faithful application: the patch keeps the
+// attribute word of every created or stored item, and a stored file's id is the SHA-1 of
+// its content.
+CDirSnapshot impliedNewer(CDirSnapshot older, const CPatchInfo& patch, const TextMap& storedIds) {
+    CDirSnapshot newer = std::move(older);
+    newer.files = without(newer.files, patch.UnlinkedFiles);
+    newer.directories = without(newer.directories, patch.UnlinkedDirectories);
+    for (const PathList* gone : {&patch.UnlinkedFiles, &patch.UnlinkedDirectories})
+        for (const auto& path : *gone) {
+            newer.attributes.erase(path);
+            newer.fileIds.erase(path);
+        }
+    newer.directories.insert(newer.directories.end(), patch.NewDirs.begin(), patch.NewDirs.end());
+    newer.files.insert(newer.files.end(), patch.NewFiles.begin(), patch.NewFiles.end());
+    for (const auto& [path, id] : storedIds)
+        newer.fileIds[path] = id;
+    for (const auto& [path, word] : patch.AttributeChanges)
+        newer.attributes[path] = word;
+    return newer;
+}
+
+PatchSummary summarize(const CPatchInfo& info, CFileReader& in, const FileTable& table) {
+    PatchSummary s;
+    s.olderFingerprint = info.OlderTreeID;
+    s.newerFingerprint = info.NewerTreeID;
+    s.filter = info.filter;
+    s.removedFiles = info.UnlinkedFiles.size();
+    s.removedDirectories = info.UnlinkedDirectories.size();
+    s.newDirectories = info.NewDirs.size();
+    s.newFiles = info.NewFiles.size();
+    s.changedFiles = info.ChangedFiles.size();
+    s.attributeChanges = info.AttributeChanges.size();
+    s.ignoredNew = info.ignoredNew.size();
+    s.ignoredOld = info.ignoredOld.size();
+    s.storedBytes = storedBytesOf(in, table);
+    const int64_t size = in.size();
+    s.patchBytes = size < 0 ? 0 : static_cast<uint64_t>(size);
+    return s;
+}
+
+// A patch whose structure and paths have been checked, open for reading its records.
+struct CheckedPatch {
+    explicit CheckedPatch(CProgressSink* sink, const std::u16string& patchFile)
+        : info(loadPatchInfo(sink, patchFile)), in(patchFile) {
+        requireSafePaths(info);
+        in.seek(in.readHeader());
+        table = in.readFileTable();
+    }
+    CPatchInfo info;
+    CInputFile in;
+    FileTable table;
+};
+
+} // namespace
+
+void announceStoredBytes(CProgressSink* sink, CFileReader& in, const FileTable& table) {
+    if (auto* bytes = byteSinkOf(sink))
+        bytes->stageBytes(storedBytesOf(in, table));
+}
+
+} // namespace ostmere
+
+using namespace ostmere;
+
+PatchSummary ostmere::describePatch(CProgressSink* sink, std::u16string patchFile) {
+    CheckedPatch patch(sink, patchFile);
+    return summarize(patch.info, patch.in, patch.table);
+}
+
+PatchCheck ostmere::checkPatch(CProgressSink* sink, std::u16string directory,
+                               std::u16string patchFile) {
+    directory = normalizePath(directory);
+    sink->setStatus(u"Applying a file");
+    CheckedPatch patch(sink, patchFile);
+    if (!dirExists(directory))
+        TK_RAISE(u"Directory for patch application does  not exists: " + directory);
+    PatchCheck check;
+    check.patch = summarize(patch.info, patch.in, patch.table);
+    CDirSnapshot target = scanDirectory(sink, directory, patch.info.filter);
+    check.targetFingerprint = calcFingerprint(target, sink);
+    check.targetMatches = check.targetFingerprint == patch.info.OlderTreeID;
+    const TextMap storedIds = hashStoredContents(sink, patch.in, patch.table);
+    if (check.targetMatches) {
+        CDirSnapshot newer = impliedNewer(std::move(target), patch.info, storedIds);
+        if (calcFingerprint(newer, sink) != patch.info.NewerTreeID)
+            TK_RAISE(u"The patch's stored contents do not make its newer tree: " + patchFile);
+        check.contentsVerified = true;
+    }
+    check.removeFiles = patch.info.UnlinkedFiles;
+    check.removeDirectories = patch.info.UnlinkedDirectories;
+    check.createDirectories = patch.info.NewDirs;
+    for (const auto& entry : patch.table)
+        check.writeFiles.push_back(entry.first);
+    check.setAttributes = patch.info.AttributeChanges;
+    sink->setStatus(u"Patch checked ok.");
+    return check;
+}
