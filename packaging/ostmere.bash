@@ -1,0 +1,36 @@
+# bash completion for ostmere
+_ostmere() {
+    local cur prev words cword
+    _init_completion || return
+    local commands="fingerprint vault diff diff-vault apply query verify help"
+    local global="--help --quiet --verbose --json --version"
+    local command="" w
+    for w in "${words[@]:1:cword-1}"; do
+        case "$w" in -*) ;; *) command=$w; break ;; esac
+    done
+    case "$prev" in
+        --filter) return ;;
+        --report) _filedir; return ;;
+    esac
+    if [[ $cur == -* ]]; then
+        local options=""
+        case "$command" in
+            fingerprint|vault) options="--filter" ;;
+            diff) options="--report --filter" ;;
+            diff-vault) options="--report --update-vault" ;;
+            apply) options="--report --dry-run --continue-on-errors --ignore-fingerprint" ;;
+        esac
+        COMPREPLY=($(compgen -W "$global $options" -- "$cur"))
+        return
+    fi
+    if [[ -z $command ]]; then
+        COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+    elif [[ $command == help ]]; then
+        COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+    elif [[ $command == fingerprint ]]; then
+        _filedir -d
+    else
+        _filedir
+    fi
+}
+complete -F _ostmere ostmere
