@@ -19,7 +19,7 @@ const std::vector<OptionSpec>& optionSpecs() {
         {"help", 'h', nullptr, "show this help and exit"},
         {"quiet", 'q', nullptr, "print nothing but errors (and a fingerprint asked for)"},
         {"verbose", 'v', nullptr,
-         "print each stage, each file written and the engine's full error text"},
+         "print each stage, each file written and full error texts"},
         {"json", 0, nullptr, "print one JSON object with the outcome on stdout"},
         {"version", 0, nullptr, "print the version and exit"},
         {"filter", 0, "TEXT",
