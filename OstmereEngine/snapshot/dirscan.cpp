@@ -202,8 +202,11 @@ CDirSnapshot scanDirectory(CProgressSink* sink, const std::u16string& root,
     sink->resetProgress();
     auto readAttributes = [&](const PathList& paths) {
         for (const auto& path : paths) {
-            uint32_t word = getFileAttributes(root + path);
+            CItemMeta meta;
+            uint32_t word = getItemStatus(root + path, meta);
             snapshot.attributes[path] = word == INVALID_FILE_ATTRIBUTES ? 0 : word;
+            if (word != INVALID_FILE_ATTRIBUTES)
+                snapshot.meta.emplace(path, meta);
             sink->stepProgress();
         }
     };
