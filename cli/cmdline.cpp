@@ -18,8 +18,7 @@ const std::vector<OptionSpec>& optionSpecs() {
     static const std::vector<OptionSpec> specs = {
         {"help", 'h', nullptr, "show this help and exit"},
         {"quiet", 'q', nullptr, "print nothing but errors (and a fingerprint asked for)"},
-        {"verbose", 'v', nullptr,
-         "print each stage, each file written and full error texts"},
+        {"verbose", 'v', nullptr, "print each stage, each file written and full error texts"},
         {"json", 0, nullptr, "print one JSON object with the outcome on stdout"},
         {"version", 0, nullptr, "print the version and exit"},
         {"filter", 0, "TEXT",

@@ -6,24 +6,6 @@
 
 namespace {
 
-void appendUtf8(std::string& out, uint32_t point) {
-    if (point < 0x80) {
-        out += static_cast<char>(point);
-    } else if (point < 0x800) {
-        out += static_cast<char>(0xC0 | (point >> 6));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    } else if (point < 0x10000) {
-        out += static_cast<char>(0xE0 | (point >> 12));
-        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (point >> 18));
-        out += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    }
-}
-
 void appendEscape(std::string& out, uint32_t unit) {
     char code[8];
     std::snprintf(code, sizeof code, "\\u%04x", unit);
@@ -41,22 +23,28 @@ bool isLow(char16_t u) {
 
 std::string jsonString(const std::u16string& text) {
     std::string out = "\"";
+    std::u16string plain; // a run that the engine's conversion turns into valid UTF-8
+    auto flush = [&] {
+        out += utf16ToUtf8(plain);
+        plain.clear();
+    };
     for (size_t i = 0; i < text.size(); ++i) {
         const char16_t u = text[i];
-        if (u == '"' || u == '\\') {
+        if (isHigh(u) && i + 1 < text.size() && isLow(text[i + 1])) {
+            plain += u;
+            plain += text[++i];
+        } else if (u == '"' || u == '\\') {
+            flush();
             out += '\\';
             out += static_cast<char>(u);
-        } else if (u < 0x20) {
-            appendEscape(out, u);
-        } else if (isHigh(u) && i + 1 < text.size() && isLow(text[i + 1])) {
-            appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (text[i + 1] - 0xDC00));
-            ++i;
-        } else if (isHigh(u) || isLow(u)) {
+        } else if (u < 0x20 || isHigh(u) || isLow(u)) {
+            flush();
             appendEscape(out, u);
         } else {
-            appendUtf8(out, u);
+            plain += u;
         }
     }
+    flush();
     return out + "\"";
 }
 
