@@ -90,6 +90,22 @@ std::string byteText(uint64_t bytes) {
     return text;
 }
 
+namespace {
+
+class ByteConsoleSink final : public ConsoleSink, public CByteProgressSink {
+  public:
+    using ConsoleSink::ConsoleSink;
+    void stageBytes(uint64_t total) override { ConsoleSink::stageBytes(total); }
+    void bytesDone(uint64_t count) override { ConsoleSink::bytesDone(count); }
+    bool wantsStageBytes() override { return drawsLine(); }
+};
+
+} // namespace
+
+std::unique_ptr<ConsoleSink> ConsoleSink::make(Verbosity verbosity) {
+    return std::make_unique<ByteConsoleSink>(verbosity);
+}
+
 ConsoleSink::ConsoleSink(Verbosity verbosity)
     : buffer_(2 * 1024 * 1024), verbosity_(verbosity),
       live_(verbosity != Verbosity::quiet && canRedraw()) {}

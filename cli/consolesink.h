@@ -6,15 +6,21 @@
 
 #include <chrono>
 #include <csignal>
+#include <memory>
 #include <string>
 #include <vector>
 
 enum class Verbosity { quiet, normal, verbose };
 
-class ConsoleSink : public CProgressSink, public CTraceSink, public CByteProgressSink {
+class ConsoleSink : public CProgressSink, public CTraceSink {
   public:
     explicit ConsoleSink(Verbosity verbosity);
-    ~ConsoleSink();
+    virtual ~ConsoleSink();
+    // Also takes the content bytes as they pass: they are shown, counted for --json, and let a
+    // cancel stop inside a large file. Stage totals are asked for only while a line is drawn,
+    // since announcing one costs the engine a look at every file first.
+    static std::unique_ptr<ConsoleSink> make(Verbosity verbosity);
+    bool drawsLine() const { return live_; }
 
     uint32_t getBufferSize() override { return static_cast<uint32_t>(buffer_.size()); }
     uint8_t* getBuffer() override { return buffer_.data(); }
@@ -25,8 +31,8 @@ class ConsoleSink : public CProgressSink, public CTraceSink, public CByteProgres
     void resetProgress() override;
     void stepProgress() override;
     void trace(const std::u16string& line) override;
-    void stageBytes(uint64_t total) override;
-    void bytesDone(uint64_t count) override;
+    void stageBytes(uint64_t total);
+    void bytesDone(uint64_t count);
 
     const std::u16string& lastStatus() const { return status_; }
     // Content bytes that passed during the whole run.

@@ -28,7 +28,8 @@ int fail(const Invocation& args, ConsoleSink& sink, const std::string& message, 
 
 int run(const Invocation& args, const Command& command) {
     ConsoleSink::installSignalHandlers();
-    ConsoleSink sink(args.verbosity);
+    std::unique_ptr<ConsoleSink> owned = ConsoleSink::make(args.verbosity);
+    ConsoleSink& sink = *owned;
     try {
         return command.run(args, sink);
     } catch (const CTKErr& e) {

@@ -39,6 +39,16 @@ TEST_F(ByteProgress, FingerprintAnnouncesAndCountsEveryByte) {
     EXPECT_EQ(bytes.done, 10007u);
 }
 
+TEST_F(ByteProgress, NoTotalsForASinkThatDoesNotWantThem) {
+    struct CountOnly : ByteSink {
+        using ByteSink::ByteSink;
+        bool wantsStageBytes() override { return false; }
+    } sink(4096);
+    tkFingerprint(&sink, u16(dir / "newer"), u"");
+    EXPECT_TRUE(sink.announced.empty());
+    EXPECT_EQ(sink.done, 10007u);
+}
+
 TEST_F(ByteProgress, CreationAndApplicationCountStoredBytes) {
     RecordingSink plain(4096);
     ByteSink bytes(4096);

@@ -142,7 +142,7 @@ TEST(CliCancel, TerminatedRunExitsOneThirty) {
     fs::create_directory(dir / "tree");
     {
         std::ofstream big(dir / "tree/big", std::ios::binary);
-        big.seekp((int64_t(64) << 30) - 1);
+        big.seekp((int64_t(16) << 30) - 1);
         big.put('x');
     }
     const fs::path err = dir / "stderr.txt";

@@ -9,7 +9,7 @@ namespace ostmere {
 void announceFileBytes(CProgressSink* sink, const std::u16string& root,
                        std::initializer_list<const std::deque<std::u16string>*> lists) {
     CByteProgressSink* bytes = byteSinkOf(sink);
-    if (!bytes)
+    if (!bytes || !bytes->wantsStageBytes())
         return;
     uint64_t total = 0;
     struct stat st {};

@@ -19,7 +19,7 @@ inline void reportBytes(CByteProgressSink* bytes, uint64_t count) {
 }
 
 // Announces the total size of the files below root that a stage is about to read. Costs one
-// stat per file, so it is done only for a sink that shows bytes.
+// stat per file, so it is done only for a sink that wants it.
 void announceFileBytes(CProgressSink* sink, const std::u16string& root,
                        std::initializer_list<const std::deque<std::u16string>*> lists);
 

@@ -96,6 +96,8 @@ class OSTMERE_API CByteProgressSink {
   public:
     // The number of content bytes the stage just begun will move, where it is known.
     virtual void stageBytes(uint64_t total) = 0;
+    // Whether stageBytes is wanted at all: announcing a total costs a look at every file first.
+    virtual bool wantsStageBytes() { return true; }
     // May throw COPCancel, like the base sink's setStatus, setDetail and stepProgress.
     virtual void bytesDone(uint64_t count) = 0;
 

@@ -55,8 +55,7 @@ TextMap hashStoredContents(CProgressSink* sink, CFileReader& in, const FileTable
     sink->setStatus(u"Checking stored contents.");
     sink->setProgressRange(static_cast<uint32_t>(table.size()));
     sink->resetProgress();
-    if (auto* bytes = byteSinkOf(sink))
-        bytes->stageBytes(storedBytesOf(in, table));
+    announceStoredBytes(sink, in, table);
     TextMap ids;
     for (const auto& [path, position] : table) {
         sink->setDetail(u"Checking: " + path);
@@ -131,7 +130,7 @@ struct CheckedPatch {
 } // namespace
 
 void announceStoredBytes(CProgressSink* sink, CFileReader& in, const FileTable& table) {
-    if (auto* bytes = byteSinkOf(sink))
+    if (auto* bytes = byteSinkOf(sink); bytes && bytes->wantsStageBytes())
         bytes->stageBytes(storedBytesOf(in, table));
 }
 
