@@ -2,6 +2,7 @@
 // it as FILE and exits (used to make the picture in the documentation).
 #include "mainwindow.h"
 #include "registry.h"
+#include "windowicon.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -10,6 +11,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(history::organisation);
     QCoreApplication::setApplicationName(history::application);
+    QApplication::setWindowIcon(ostmereIcon());
     COstmereDlg window;
     window.show();
     const QStringList args = app.arguments();
