@@ -2,6 +2,8 @@
 // heading, a blank an ordinary line, FF a credit line; empty entries are spacers.
 #include "credits.h"
 
+#include "ostmere_version.h"
+
 const std::array<const char*, creditCount> credits = {
     "",
     "",
@@ -11,7 +13,7 @@ const std::array<const char*, creditCount> credits = {
     "",
     "Ostmere\t",
     "",
-    "Version 1.1 ",
+    "Version " OSTMERE_VERSION " ",
     __DATE__ " ",
     "",
     "",

@@ -1,10 +1,10 @@
 // Vault write + read of synthetic snapshots, and report trees with many siblings in one
 // directory, at two sizes; prints the times and the ratio of the larger to the smaller.
 #include "OstmereEngine.h"
-#include "dirscan.h"
-#include "patchinfo.h"
-#include "tkerr.h"
-#include "xmlrep.h"
+#include "compare/patchinfo.h"
+#include "core/tkerr.h"
+#include "snapshot/dirscan.h"
+#include "xml/xmlrep.h"
 
 #include <algorithm>
 #include <cstdio>

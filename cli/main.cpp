@@ -1,5 +1,6 @@
 // ostmere: keeps copies of a directory tree in step by shipping only what changed.
 #include "commands.h"
+#include "ostmere_version.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -91,9 +92,7 @@ int main(int argc, char** argv) {
         } else if (word == "--verbose" || word == "-v") {
             verbosity = Verbosity::verbose;
         } else if (word == "--version") {
-            char16_t version[5];
-            OstmereVersion(version);
-            std::printf("%s\n", utf16ToUtf8(version).c_str());
+            std::printf("ostmere %s\n", OSTMERE_VERSION);
             return 0;
         } else if (word == "--help" || word == "-h") {
             printGeneralHelp(stdout);

@@ -1,7 +1,7 @@
 // Hostile ignore filters and paths. The input is UTF-8 text: the first line is the filter, each
 // further line a relative path. Every answer of the compiled filter is compared with a plain
 // reading of the matching rules kept here, pattern by pattern.
-#include "dirscan.h"
+#include "snapshot/dirscan.h"
 
 #include <cstdio>
 #include <cstdlib>

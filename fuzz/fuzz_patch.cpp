@@ -1,9 +1,9 @@
 // Hostile patch files: the information block, the file table, each stored file, the query, and
 // the application to a scratch directory. The two lowest bits of the input's length choose the
 // flags "continue on errors" and "ignore fingerprint", so every input replays the same way.
-#include "fileReader.h"
+#include "core/fileReader.h"
 #include "fuzzsupport.h"
-#include "patchformat.h"
+#include "patch/patchformat.h"
 
 using namespace ostmere;
 using namespace fuzzing;

@@ -2,7 +2,7 @@
 // other exception leaving it is a fault. A vault that reads must also survive being written
 // again and read back unchanged.
 #include "fuzzsupport.h"
-#include "xmlrep.h"
+#include "xml/xmlrep.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #include "fuzzsupport.h"
 
-#include "patchformat.h"
+#include "patch/patchformat.h"
 
 #include <cstdio>
 #include <cstdlib>

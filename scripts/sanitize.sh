@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTMERE_SANITIZE=ON \
-    -DOSTMERE_GUI=OFF >/dev/null
+    -DOSTMERE_GUI=OFF -DOSTMERE_WERROR="${OSTMERE_WERROR:-OFF}" >/dev/null
 cmake --build build-asan -j"$(nproc)"
 
 # LeakSanitizer stops the process's threads with ptrace, which some containers forbid (a

@@ -1,49 +1,13 @@
 // Conventions of the ostmere program: outputs, error texts and exit statuses.
+#include "clirun.h"
+#include "ostmere_version.h"
 #include "testsupport.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 using namespace testing_support;
 
 namespace {
-
-struct CliRun {
-    int status = -1;
-    std::string out, err;
-};
-
-// Runs the program with stdin from /dev/null and stdout, stderr into files (not terminals).
-CliRun runCli(const std::vector<std::string>& args, const fs::path& scratch) {
-    const fs::path outPath = scratch / "stdout", errPath = scratch / "stderr";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    std::vector<char*> argv{const_cast<char*>(OSTMERE_CLI)};
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid;
-    CliRun run;
-    if (posix_spawn(&pid, OSTMERE_CLI, &actions, nullptr, argv.data(), environ) == 0) {
-        int status;
-        waitpid(pid, &status, 0);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    run.out = readFile(outPath);
-    run.err = readFile(errPath);
-    return run;
-}
 
 struct Expect {
     enum Mode { exact, prefix, contains } mode;
@@ -177,7 +141,7 @@ const std::vector<CliCase>& cliCases() {
         {{"--bogus"}, 2, kNothing, holds({"unknown option --bogus", kTryHelp})},
         {{"help", "nosuch"}, 2, kNothing, holds({"unknown command 'nosuch'"})},
         // version and help on stdout, exit 0
-        {{"--version"}, 0, exactly("1.01\n"), kNothing},
+        {{"--version"}, 0, exactly("ostmere " OSTMERE_VERSION "\n"), kNothing},
         {{"--help"}, 0, holds(withUsage(kSynopses)), kNothing},
         {{"help"}, 0, holds(withUsage(kSynopses)), kNothing},
         {{"help", "fingerprint"},
@@ -203,8 +167,7 @@ TEST(Cli, ConventionsTable) {
                           {"withObj/a", ""},
                           {"withObj/x.obj", "ignored"}});
     const std::string tree = tmp.path().string();
-    std::string shown = tree;
-    std::replace(shown.begin(), shown.end(), '/', '\\');
+    const std::string shown = enginePath(tmp.path());
     for (const auto& c : cliCases()) {
         std::vector<std::string> args;
         std::string line;

@@ -1,28 +1,17 @@
 // `ostmere apply`: exit status and the closing line for each outcome of an application.
+#include "clirun.h"
 #include "patchsupport.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 using namespace testing_support;
 
 namespace {
 
-struct CliRun {
-    int status;
-    std::string out, err;
-};
-
-CliRun ostmere(const TempDir& dir, const std::string& arguments) {
-    const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
-    const std::string command = std::string("'") + OSTMERE_CLI + "' --quiet " + arguments + " >'" +
-                                out.string() + "' 2>'" + err.string() + "'";
-    const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(out), readFile(err)};
-}
-
-std::string q(const fs::path& p) {
-    return "'" + p.string() + "'";
+// The applying runs are quiet: only the closing line and errors are printed.
+CliRun ostmere(const TempDir& dir, std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "--quiet");
+    return runCli(arguments, dir.path());
 }
 
 class CliApply : public ::testing::Test {
@@ -32,8 +21,8 @@ class CliApply : public ::testing::Test {
         // --continue-on-errors the run goes on and ends with a tree that differs from newer.
         makeTree(base / "older", {{"a", "1"}, {"gone/f", "x"}, {"gone/keep.tmp", "k"}});
         makeTree(base / "newer", {{"a", "2"}, {"b", "3"}});
-        CliRun diff = ostmere(base, "diff " + q(base / "older") + " " + q(base / "newer") + " " +
-                                        q(patch) + " --filter '*.tmp'");
+        CliRun diff =
+            ostmere(base, {"diff", base / "older", base / "newer", patch, "--filter", "*.tmp"});
         ASSERT_EQ(diff.status, 0) << diff.err;
         copyTree(base / "older", base / "target");
     }
@@ -44,15 +33,14 @@ class CliApply : public ::testing::Test {
 
 TEST_F(CliApply, VerifiedFingerprintExitsZero) {
     fs::remove(base / "target/gone/keep.tmp");
-    CliRun run = ostmere(base, "apply " + q(base / "target") + " " + q(patch));
+    CliRun run = ostmere(base, {"apply", base / "target", patch});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "New fingerprint verified.\n");
     EXPECT_EQ(run.err, "");
 }
 
 TEST_F(CliApply, MismatchAfterApplyingExitsThree) {
-    CliRun run =
-        ostmere(base, "apply " + q(base / "target") + " " + q(patch) + " --continue-on-errors");
+    CliRun run = ostmere(base, {"apply", base / "target", patch, "--continue-on-errors"});
     EXPECT_EQ(run.status, 3);
     EXPECT_EQ(run.err, "After patch has been aplied fingerprints do not match.\n");
     EXPECT_EQ(run.out, "");
@@ -60,25 +48,25 @@ TEST_F(CliApply, MismatchAfterApplyingExitsThree) {
 }
 
 TEST_F(CliApply, StoppedRunExitsOneWithTheEngineError) {
-    CliRun run = ostmere(base, "apply " + q(base / "target") + " " + q(patch));
+    CliRun run = ostmere(base, {"apply", base / "target", patch});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(
-        run.err.find("Message: Unable to remove item. " + engineName(base / "target") + "\\gone\n"),
+        run.err.find("Message: Unable to remove item. " + enginePath(base / "target") + "\\gone\n"),
         std::string::npos)
         << run.err;
 }
 
 TEST_F(CliApply, IgnoredFingerprintEndsWithAppliedOk) {
     writeFile(base / "target/extra", "not in the patch");
-    CliRun run = ostmere(base, "apply " + q(base / "target") + " " + q(patch) +
-                                   " --continue-on-errors --ignore-fingerprint");
+    CliRun run = ostmere(
+        base, {"apply", base / "target", patch, "--continue-on-errors", "--ignore-fingerprint"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "Patch applied ok.\n");
 }
 
 TEST_F(CliApply, DifferentTargetIsRefused) {
     writeFile(base / "target/extra", "not in the patch");
-    CliRun run = ostmere(base, "apply " + q(base / "target") + " " + q(patch));
+    CliRun run = ostmere(base, {"apply", base / "target", patch});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("Trying to apply a patch to dirrectory with different fingerprint."),
               std::string::npos)

@@ -1,8 +1,8 @@
 // Tree comparison on snapshots built in memory: what a copy of the older tree must undergo.
-#include "fingerprint.h"
+#include "compare/comparison.h"
+#include "core/tkerr.h"
 #include "patchsupport.h"
-#include "tkdiff.h"
-#include "tkerr.h"
+#include "snapshot/fingerprint.h"
 
 #include <gtest/gtest.h>
 

@@ -164,7 +164,7 @@ const std::vector<Case>& cases() {
 std::string withTarget(std::string text, const fs::path& target) {
     for (size_t at = text.find('T'); at != std::string::npos; at = text.find('T', at + 1))
         if (at + 1 < text.size() && text[at + 1] == '\\' && (at == 0 || text[at - 1] == ' '))
-            text.replace(at, 1, engineName(target));
+            text.replace(at, 1, enginePath(target));
     return text;
 }
 

@@ -1,7 +1,7 @@
 // The descriptor and stream file classes and item removal.
+#include "core/fileReader.h"
+#include "core/fileio.h"
 #include "expecterr.h"
-#include "fileReader.h"
-#include "fileio.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>

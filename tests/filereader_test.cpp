@@ -1,8 +1,8 @@
 // Buffering of CFileReader: typed records go through a read-ahead window, file contents
 // bypass it, and seeks may land inside or outside the window. Whatever the mix, every read
 // must return the bytes at the file position and tell() must report that position.
-#include "fileReader.h"
-#include "patchformat.h"
+#include "core/fileReader.h"
+#include "patch/patchformat.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>

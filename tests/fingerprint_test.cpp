@@ -1,7 +1,7 @@
 // File ids, the directory fingerprint, tkFingerprint and cancelling it.
 #include "expecterr.h"
-#include "fingerprint.h"
-#include "sha1.h"
+#include "snapshot/fingerprint.h"
+#include "snapshot/sha1.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // The directory fingerprint over snapshots whose maps and lists do not line up: entries
 // missing from a map (insert-on-miss: "0" and no id), map entries no list names, lists given
 // out of order. The expected digest is built here from the texts the fingerprint is made of.
-#include "fingerprint.h"
-#include "sha1.h"
+#include "snapshot/fingerprint.h"
+#include "snapshot/sha1.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The checks every exported operation makes on its arguments before it starts working.
+#include "core/frame.h"
 #include "expecterr.h"
-#include "frame.h"
 #include "testsupport.h"
 
 #include <functional>

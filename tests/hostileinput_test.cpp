@@ -1,7 +1,7 @@
 // Patches crafted to attack the target directory, and other inputs found by fuzzing.
-#include "patchformat.h"
+#include "patch/creation.h"
+#include "patch/patchformat.h"
 #include "testsupport.h"
-#include "tkdiff.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "testsupport.h"
+#include "xml/xmlrep.h"
 #include "xmloutline.h"
-#include "xmlrep.h"
 
 #include <gtest/gtest.h>
 

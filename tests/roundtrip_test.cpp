@@ -56,6 +56,11 @@ const std::vector<Case>& cases() {
           {"caf\xe9", "changed"},
           {"\xff\xfe dir/x", "2"},
           {"\xc3\xa9t\xc3\xa9 \x80", "3"}}},
+        {"names holding a backslash or its private-use stand-in",
+         {{"dev-disk-by\\x2duuid.swap", "old"}, {"a\\dir/\xef\x81\x9c", "1"}},
+         {{"dev-disk-by\\x2duuid.swap", "new"},
+          {"a\\dir/\xef\x81\x9c", "1"},
+          {"a\\dir/\\\xef\x81\x9c\\", "2"}}},
         {"file larger than the work buffer",
          {{"big", std::string(20000, 'a')}},
          {{"big", std::string(9000, 'b') + std::string(11001, 'c')}}},
@@ -134,13 +139,6 @@ class ApplyTwice : public ::testing::Test {
                          ignoreFingerprint);
         });
     }
-    // The target as the engine names it in messages.
-    std::string engineTarget() {
-        std::string s = (base / "target").string();
-        std::replace(s.begin(), s.end(), '/', '\\');
-        return s;
-    }
-
     TempDir base;
     fs::path patch = base / "p.tkp";
     RecordingSink sink;
@@ -153,7 +151,8 @@ TEST_F(ApplyTwice, FingerprintGuardRefusesTheSecondRun) {
 }
 
 TEST_F(ApplyTwice, IgnoringTheFingerprintStopsAtTheFirstMissingItem) {
-    EXPECT_EQ(apply(false, true), "Unable to remove item. " + engineTarget() + "\\gone");
+    EXPECT_EQ(apply(false, true),
+              "Unable to remove item. " + enginePath(base / "target") + "\\gone");
     EXPECT_EQ(describeTree(base / "target"), describeTree(base / "newer"));
 }
 
@@ -172,12 +171,10 @@ TEST(ApplyTwiceNewDirectory, ExistingNewDirectoryIsAnError) {
     diffPatch(base / "older", base / "newer", base / "p.tkp");
     copyTree(base / "newer", base / "target");
     RecordingSink sink;
-    std::string target = (base / "target").string();
-    std::replace(target.begin(), target.end(), '/', '\\');
     EXPECT_EQ(errorOf([&] {
                   tkApplyPatch(&sink, u16(base / "target"), u16(base / "p.tkp"), u"", false, true);
               }),
-              "Unable to create a directory. " + target + "\\n");
+              "Unable to create a directory. " + enginePath(base / "target") + "\\n");
     EXPECT_EQ(errorOf([&] {
                   tkApplyPatch(&sink, u16(base / "target"), u16(base / "p.tkp"), u"", true, true);
               }),

@@ -1,5 +1,6 @@
-#include "fileio.h"
-#include "sha1.h"
+#include "core/fileio.h"
+#include "snapshot/sha1.h"
+#include "snapshot/treeread.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,12 @@
+#include "core/tkerr.h"
 #include "expecterr.h"
 #include "testsupport.h"
-#include "tkerr.h"
 
 #include <cerrno>
 #include <gtest/gtest.h>
+
+// Locations name the module a file declares, not the file itself.
+TK_MODULE("declared");
 
 using namespace testing_support;
 
@@ -70,7 +73,7 @@ TEST(CTKErrFields, RaiseNamesTheModuleSourceFileAndLine) {
     const int expectedLine = __LINE__ - 1;
     EXPECT_EQ(e.type, 0);
     EXPECT_EQ(e.message, u"Boom: x");
-    EXPECT_STREQ(e.file, "tkerr_test.cpp");
+    EXPECT_STREQ(e.file, "declared.cpp");
     EXPECT_EQ(e.line, expectedLine);
 }
 

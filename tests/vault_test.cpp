@@ -1,7 +1,7 @@
-#include "dirscan.h"
+#include "snapshot/dirscan.h"
 #include "testsupport.h"
+#include "xml/xmlrep.h"
 #include "xmloutline.h"
-#include "xmlrep.h"
 
 #include <gtest/gtest.h>
 
@@ -183,10 +183,8 @@ TEST(Vault, CreateChecksDirectoryBeforeVaultName) {
     TempDir dir;
     RecordingSink sink;
     // The message names the directory in its normalised form, components joined by "\".
-    std::string normalised = (dir / "missing").string();
-    std::replace(normalised.begin(), normalised.end(), '/', '\\');
     EXPECT_EQ(messageOf([&] { tkCreateVault(&sink, u16(dir / "missing"), u"", u""); }),
-              "Directory for patch application does  not exists: " + normalised);
+              "Directory for patch application does  not exists: " + enginePath(dir / "missing"));
     EXPECT_EQ(messageOf([&] { tkCreateVault(&sink, dir.u16() + u"//", u"", u""); }),
               "No vault file specified: ");
     EXPECT_TRUE(sink.calls.empty());

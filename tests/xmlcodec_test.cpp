@@ -1,8 +1,8 @@
+#include "core/tkerr.h"
 #include "testsupport.h"
-#include "tkerr.h"
-#include "xmldoc.h"
+#include "xml/xmldoc.h"
+#include "xml/xmltext.h"
 #include "xmloutline.h"
-#include "xmltext.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -13,6 +13,13 @@
 
 enum eErrType : int32_t { eErrGeneral = 0 };
 
+// What a caller may need to tell apart without reading the message; the printed error text
+// does not show it.
+enum eErrKind : int32_t {
+    eKindGeneral = 0,
+    eKindTargetMismatch = 1, // the target is not the tree the patch was made from
+};
+
 // The one exception through which the engine reports every failure it detects.
 class OSTMERE_API CTKErr {
   public:
@@ -30,6 +37,7 @@ class OSTMERE_API CTKErr {
     const char* file; // static text, not owned
     int32_t line;
     uint32_t errorCode; // errno when the error was constructed
+    eErrKind kind = eKindGeneral;
 };
 
 // Thrown by a sink implementation to cancel the running operation.
@@ -107,6 +115,27 @@ OSTMERE_API void tkQuerryPatch(CProgressSink* sink, std::u16string patchFile,
                                std::u16string reportFile);
 OSTMERE_API std::u16string tkFingerprint(CProgressSink* sink, std::u16string directory,
                                          std::u16string filter);
+
+namespace ostmere {
+
+struct ApplyOptions {
+    bool continueOnErrors = false;
+    bool ignoreFingerprint = false;
+};
+
+// How an application that raised no error ended.
+enum class ApplyResult {
+    verified,      // the target now has the newer fingerprint
+    newerMismatch, // applied, but the target's fingerprint is not the newer one
+    notVerified,   // applied with ignoreFingerprint: nothing was checked
+};
+
+// tkApplyPatch with the outcome returned instead of only shown as a status text.
+OSTMERE_API ApplyResult applyPatch(CProgressSink* sink, std::u16string directory,
+                                   std::u16string patchFile, std::u16string reportFile,
+                                   const ApplyOptions& options);
+
+} // namespace ostmere
 
 // UTF-8 (file-system and console form) to UTF-16 and back; undecodable bytes map to
 // lone surrogates U+DC80..U+DCFF so that every byte sequence round-trips.

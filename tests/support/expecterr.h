@@ -19,12 +19,4 @@ template <class Action> CTKErr expectTKErr(Action&& action) {
     return CTKErr(eErrGeneral, u"(no CTKErr raised)", "", -1);
 }
 
-// "/tmp/x/y" as the engine shows a normalised absolute directory: "\tmp\x\y".
-inline std::u16string backslashed(std::u16string path) {
-    for (auto& c : path)
-        if (c == u'/')
-            c = u'\\';
-    return path;
-}
-
 } // namespace testing_support

@@ -118,10 +118,4 @@ ReportContent readReport(const fs::path& report) {
     return content;
 }
 
-std::string engineName(const fs::path& p) {
-    std::string s = p.string();
-    std::replace(s.begin(), s.end(), '/', '\\');
-    return s;
-}
-
 } // namespace testing_support

@@ -1,7 +1,7 @@
 // Helpers for the patch tests: making, reading and hand-crafting patch files.
 #pragma once
 
-#include "patchformat.h"
+#include "patch/patchformat.h"
 #include "testsupport.h"
 
 #include <functional>
@@ -42,8 +42,5 @@ void writeCraftedPatch(const fs::path& patch, const ostmere::CPatchInfo& info,
 // filter attributes; "PatchInfo" as "name=value" lines.
 using ReportContent = std::map<std::string, std::vector<std::string>>;
 ReportContent readReport(const fs::path& report);
-
-// The target directory as the engine names it in messages.
-std::string engineName(const fs::path& p);
 
 } // namespace testing_support

@@ -57,6 +57,15 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
+std::u16string backslashed(std::u16string path) {
+    std::replace(path.begin(), path.end(), u'/', u'\\');
+    return path;
+}
+
+std::string enginePath(const fs::path& p) {
+    return utf16ToUtf8(backslashed(u16(p)));
+}
+
 std::u16string u16(const fs::path& p) {
     return utf8ToUtf16(p.string());
 }

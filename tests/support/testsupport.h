@@ -62,6 +62,9 @@ class TempDir {
 };
 
 std::u16string u16(const fs::path& p);
+// "/tmp/x/y" as the engine shows a normalised absolute directory: "\tmp\x\y".
+std::u16string backslashed(std::u16string path);
+std::string enginePath(const fs::path& p);
 void writeFile(const fs::path& p, const std::string& content);
 std::string readFile(const fs::path& p);
 void makeReadOnly(const fs::path& p, bool readOnly = true);

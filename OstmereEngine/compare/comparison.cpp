@@ -1,0 +1,110 @@
+#include "compare/comparison.h"
+
+#include "core/platform.h"
+#include "core/tkerr.h"
+#include "snapshot/fingerprint.h"
+
+#include <algorithm>
+
+TK_MODULE("tkdiff");
+
+namespace ostmere {
+
+namespace {
+
+bool isDirectoryWord(uint32_t word) {
+    return word & FILE_ATTRIBUTE_DIRECTORY;
+}
+
+void detectRemovals(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& older,
+                    CPatchInfo& info) {
+    sink->setStatus(u"Detecting deleted files...");
+    sink->setProgressRange(static_cast<uint32_t>(older.directories.size() + older.files.size()));
+    sink->resetProgress();
+    // Both snapshots' lists are sorted by their fingerprints, so lookups walk along the maps.
+    CSortedLookup newerFiles(newer.attributes);
+    for (const auto& path : older.files) {
+        uint32_t a = newerFiles[path];
+        if (a == 0 || isDirectoryWord(a))
+            info.UnlinkedFiles.push_back(path);
+        sink->stepProgress();
+    }
+    CSortedLookup newerDirectories(newer.attributes);
+    for (const auto& path : older.directories) {
+        uint32_t a = newerDirectories[path];
+        if (a == 0 || !isDirectoryWord(a))
+            info.UnlinkedDirectories.push_back(path);
+        sink->stepProgress();
+    }
+}
+
+void detectAdditions(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& older,
+                     CPatchInfo& info) {
+    sink->setStatus(u"Comparing files...");
+    sink->setProgressRange(static_cast<uint32_t>(newer.files.size() + newer.directories.size()));
+    sink->resetProgress();
+    CSortedLookup newerAttributes(newer.attributes), olderAttributes(older.attributes);
+    CSortedLookup newerIds(newer.fileIds), olderIds(older.fileIds);
+    for (const auto& path : newer.files) {
+        uint32_t n = newerAttributes[path], o = olderAttributes[path];
+        bool stored = o == 0 || olderIds[path] != newerIds[path];
+        if (stored)
+            (o == 0 ? info.NewFiles : info.ChangedFiles).push_back(path);
+        if (stored || o != n)
+            info.AttributeChanges.insert_or_assign(info.AttributeChanges.end(), path, n);
+        sink->stepProgress();
+    }
+    CSortedLookup newerDirectories(newer.attributes), olderDirectories(older.attributes);
+    for (const auto& path : newer.directories) {
+        uint32_t n = newerDirectories[path], o = olderDirectories[path];
+        if (o == 0 || !isDirectoryWord(o)) {
+            info.AttributeChanges[path] = n;
+            info.NewDirs.push_back(path);
+        }
+        if (o != n)
+            info.AttributeChanges[path] = n;
+        sink->stepProgress();
+    }
+}
+
+std::u16string count(size_t n) {
+    return decimal(static_cast<int64_t>(n));
+}
+
+} // namespace
+
+CPatchInfo compareSnapshots(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& older) {
+    CPatchInfo info;
+    info.NewerTreeID = calcFingerprint(newer, sink);
+    info.OlderTreeID = calcFingerprint(older, sink);
+    if (newer.filterText != older.filterText)
+        TK_RAISE(u"Ignored filters do not match: new:" + newer.filterText + u" old:" +
+                 older.filterText);
+    info.filter = older.filterText;
+    info.ignoredNew = newer.ignoredItems;
+    info.ignoredOld = older.ignoredItems;
+    detectRemovals(sink, newer, older, info);
+    detectAdditions(sink, newer, older, info);
+    std::sort(info.UnlinkedDirectories.begin(), info.UnlinkedDirectories.end());
+    addCreationInfo(info.infoEntries);
+    addSummaryEntries(info, newer, older);
+    return info;
+}
+
+void addSummaryEntries(CPatchInfo& info, const CDirSnapshot& newer, const CDirSnapshot& older) {
+    auto& e = info.infoEntries;
+    e[u"AttributeChanges"] = count(info.AttributeChanges.size());
+    e[u"UnlinkedFiles"] = count(info.UnlinkedFiles.size());
+    e[u"UnlinkedDirectories"] = count(info.UnlinkedDirectories.size());
+    e[u"NewFiles"] = count(info.NewFiles.size());
+    e[u"NewDirs"] = count(info.NewDirs.size());
+    e[u"ChangedFiles"] = count(info.ChangedFiles.size());
+    e[u"ignoredNew"] = count(info.ignoredNew.size());
+    e[u"ignoredOld"] = count(info.ignoredOld.size());
+    e[u"NewerDir"] = newer.root;
+    e[u"OlderDir"] = older.root;
+    e[u"OlderTreeID"] = info.OlderTreeID;
+    e[u"NewerTreeID"] = info.NewerTreeID;
+}
+
+} // namespace ostmere

@@ -1,0 +1,393 @@
+// Typed records of the patch format, file records, and reading a patch's information.
+#include "core/fileReader.h"
+#include "core/fileio.h"
+#include "core/tkerr.h"
+#include "patch/patchformat.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+TK_MODULE("patchReader");
+
+namespace ostmere {
+
+namespace {
+
+void storeLittleEndian(uint8_t* out, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        out[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint64_t loadLittleEndian(const uint8_t* in, int bytes) {
+    uint64_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = (value << 8) | in[i];
+    return value;
+}
+
+} // namespace
+
+void CFileReader::readType(uint8_t tag) {
+    uint8_t byte;
+    if (read(&byte, 1) != 1)
+        TK_RAISE(u"Unable to read a type.");
+    if (byte != tag)
+        TK_RAISE(u"Type mismatch.");
+}
+
+uint32_t CFileReader::readDword() {
+    readType(TYPE_DWORD);
+    uint8_t bytes[4];
+    if (read(bytes, 4) != 4)
+        TK_RAISE(u"Unable to read dword from a patch.");
+    return static_cast<uint32_t>(loadLittleEndian(bytes, 4));
+}
+
+uint64_t CFileReader::readQword() {
+    readType(TYPE_QWORD);
+    uint8_t bytes[8];
+    if (read(bytes, 8) != 8)
+        TK_RAISE(u"Unable to write DWORD into a patch file.");
+    return loadLittleEndian(bytes, 8);
+}
+
+void CFileReader::readBuffer(void* buffer, size_t n) {
+    if (read(buffer, n) != n)
+        TK_RAISE(u"Unable to read a buffer from a patch.");
+}
+
+std::u16string CFileReader::readString() {
+    readType(TYPE_STRING);
+    const uint64_t n = readDword();
+    // A length beyond the end of the file is refused before anything of that size exists;
+    // bytes already read ahead need no check, which spares two system calls per string.
+    if (2 * n > bufferedBytes() && 2 * n > remaining())
+        TK_RAISE(u"Unable to read a buffer from a patch.");
+    std::vector<uint8_t> bytes(2 * n);
+    readBuffer(bytes.data(), bytes.size());
+    std::u16string text;
+    text.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        char16_t unit = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+        if (unit == 0)
+            break;
+        text += unit;
+    }
+    return text;
+}
+
+void CFileReader::readStringList(std::deque<std::u16string>& list) {
+    readType(TYPE_STRING_LIST);
+    for (uint32_t count = readDword(); count; --count)
+        list.push_back(readString());
+}
+
+std::map<std::u16string, std::u16string> CFileReader::readInfoMap() {
+    readType(TYPE_INFO_MAP);
+    std::map<std::u16string, std::u16string> map;
+    for (uint32_t count = readDword(); count; --count) {
+        std::u16string key = readString();
+        map[key] = readString();
+    }
+    return map;
+}
+
+std::map<std::u16string, uint32_t> CFileReader::readAttributeMap() {
+    readType(TYPE_ATTRIBUTE_MAP);
+    std::map<std::u16string, uint32_t> map;
+    for (uint32_t count = readDword(); count; --count) {
+        std::u16string key = readString();
+        map[key] = readDword();
+    }
+    return map;
+}
+
+FileTable CFileReader::readFileTable() {
+    readType(TYPE_FILE_TABLE);
+    FileTable table;
+    for (uint32_t count = readDword(); count; --count) {
+        std::u16string key = readString();
+        table[key] = readQword();
+    }
+    return table;
+}
+
+void CFileReader::checkMagic(const char* text, size_t n) {
+    std::vector<char> bytes(n);
+    readBuffer(bytes.data(), n);
+    if (std::memcmp(bytes.data(), text, n) != 0)
+        TK_RAISE(u"Unable to open a patch file, missing magic number.");
+}
+
+uint64_t CFileReader::readHeader() {
+    checkMagic(kPatchMagic, kPatchMagicSize);
+    uint64_t tablePosition = readQword();
+    if (readDword() != 1)
+        TK_RAISE(u"This patch file has not been properly written.");
+    return tablePosition;
+}
+
+void CFileReader::writeType(uint8_t tag) {
+    if (write(&tag, 1) != 1)
+        TK_RAISE(u"Unable write a type to a patch.");
+}
+
+void CFileReader::writeDword(uint32_t value) {
+    writeType(TYPE_DWORD);
+    uint8_t bytes[4];
+    storeLittleEndian(bytes, value, 4);
+    if (write(bytes, 4) != 4)
+        TK_RAISE(u"Unable write DWORD to a patch.");
+}
+
+void CFileReader::writeQword(uint64_t value) {
+    writeType(TYPE_QWORD);
+    uint8_t bytes[8];
+    storeLittleEndian(bytes, value, 8);
+    if (write(bytes, 8) != 8)
+        TK_RAISE(u"Unable write DWORD a patch.");
+}
+
+void CFileReader::writeBuffer(const void* data, size_t n) {
+    size_t written = write(data, n);
+    if (written != n)
+        TK_RAISE(u"Unable write buffer to a patch. exp:" + decimal(static_cast<int64_t>(n)) +
+                 u" actual:" + decimal(static_cast<int64_t>(written)));
+}
+
+void CFileReader::writeString(const std::u16string& text) {
+    writeType(TYPE_STRING);
+    size_t n = text.find(u'\0');
+    if (n == std::u16string::npos)
+        n = text.size();
+    writeDword(static_cast<uint32_t>(n));
+    std::vector<uint8_t> bytes(2 * n);
+    for (size_t i = 0; i < n; ++i)
+        storeLittleEndian(&bytes[2 * i], text[i], 2);
+    writeBuffer(bytes.data(), bytes.size());
+}
+
+void CFileReader::writeStringList(const std::deque<std::u16string>& list) {
+    writeType(TYPE_STRING_LIST);
+    writeDword(static_cast<uint32_t>(list.size()));
+    for (const auto& s : list)
+        writeString(s);
+}
+
+void CFileReader::writeInfoMap(const std::map<std::u16string, std::u16string>& map) {
+    writeType(TYPE_INFO_MAP);
+    writeDword(static_cast<uint32_t>(map.size()));
+    for (const auto& [key, value] : map) {
+        writeString(key);
+        writeString(value);
+    }
+}
+
+void CFileReader::writeAttributeMap(const std::map<std::u16string, uint32_t>& map) {
+    writeType(TYPE_ATTRIBUTE_MAP);
+    writeDword(static_cast<uint32_t>(map.size()));
+    for (const auto& [key, value] : map) {
+        writeString(key);
+        writeDword(value);
+    }
+}
+
+void CFileReader::writeFileTable(const FileTable& table) {
+    writeType(TYPE_FILE_TABLE);
+    writeDword(static_cast<uint32_t>(table.size()));
+    for (const auto& [key, position] : table) {
+        writeString(key);
+        writeQword(position);
+    }
+}
+
+uint64_t CFileReader::writeFileRecord(CProgressSink* sink, const std::u16string& root,
+                                      const std::u16string& relativePath) {
+    const uint64_t start = tell();
+    writeType(TYPE_FILE);
+    CInputFile source(root + relativePath);
+    const int64_t size = source.size();
+    writeString(relativePath);
+    writeQword(static_cast<uint64_t>(size < 0 ? 0 : size));
+    uint8_t* buffer = sink->getBuffer();
+    const uint64_t capacity = sink->getBufferSize();
+    if (size > 0 && static_cast<uint64_t>(size) > capacity)
+        source.adviseSequential();
+    uint64_t copied = 0;
+    while (copied < static_cast<uint64_t>(size)) {
+        size_t chunk = static_cast<size_t>(std::min<uint64_t>(capacity, size - copied));
+        size_t n = source.read(buffer, chunk);
+        if (n == 0)
+            break;
+        writeBuffer(buffer, n);
+        copied += n;
+    }
+    if (size < 0 || copied != static_cast<uint64_t>(size))
+        TK_RAISE(u"Unable read a source file:" + root + relativePath);
+    return start;
+}
+
+bool CFileReader::extractFile(bool tolerateShort, CProgressSink* sink, uint64_t position,
+                              const std::u16string& destinationDir) {
+    seek(position);
+    readType(TYPE_FILE);
+    const std::u16string relativePath = readString();
+    requireSafeRelativePath(relativePath);
+    const std::u16string destination = destinationDir + u"\\" + relativePath;
+    if (auto* tracer = dynamic_cast<CTraceSink*>(sink))
+        tracer->trace(u"Would write" + destination);
+    requireNoLinkOnTheWay(destinationDir, relativePath);
+    if (itemExists(destination))
+        removeItem(false, destination);
+    COutputFile out(destination);
+    const uint64_t size = readQword();
+    uint8_t* buffer = sink->getBuffer();
+    const uint64_t capacity = sink->getBufferSize();
+    if (size > capacity)
+        adviseSequential();
+    uint64_t copied = 0;
+    while (copied < size) {
+        size_t chunk = static_cast<size_t>(std::min<uint64_t>(capacity, size - copied));
+        size_t n = read(buffer, chunk);
+        if (n == 0)
+            break; // the patch ends here
+        if (out.write(buffer, n) != n)
+            TK_RAISE(u"Unable to write a dest file:" + destination);
+        copied += n;
+    }
+    if (!out.flush())
+        TK_RAISE(u"Unable to write a dest file:" + destination);
+    if (copied != size && !tolerateShort)
+        TK_RAISE(u"Unable to fully read a patch file content");
+    return true;
+}
+
+void writePatchInfoBlock(CFileReader& out, const CPatchInfo& info) {
+    out.writeString(info.NewerTreeID);
+    out.writeString(info.OlderTreeID);
+    out.writeInfoMap(info.infoEntries);
+    out.writeString(info.filter);
+    for (const PathList* list :
+         {&info.ignoredNew, &info.ignoredOld, &info.UnlinkedDirectories, &info.UnlinkedFiles,
+          &info.NewDirs, &info.ChangedFiles, &info.NewFiles})
+        out.writeStringList(*list);
+    out.writeAttributeMap(info.AttributeChanges);
+}
+
+void readPatchInfoBlock(CFileReader& in, CPatchInfo& info, CProgressSink* sink) {
+    info.NewerTreeID = in.readString();
+    info.OlderTreeID = in.readString();
+    info.infoEntries = in.readInfoMap();
+    info.filter = in.readString();
+    for (PathList* list :
+         {&info.ignoredNew, &info.ignoredOld, &info.UnlinkedDirectories, &info.UnlinkedFiles,
+          &info.NewDirs, &info.ChangedFiles, &info.NewFiles}) {
+        in.readStringList(*list);
+        if (sink)
+            sink->stepProgress();
+    }
+    info.AttributeChanges = in.readAttributeMap();
+    if (sink)
+        sink->stepProgress();
+}
+
+void flushPatch(CFileReader& out) {
+    if (!out.flush())
+        TK_RAISE(u"Unable write buffer to a patch. exp:" + decimal(0) + u" actual:" + decimal(0));
+}
+
+CPatchInfo loadPatchInfo(CProgressSink* sink, const std::u16string& patchFile) {
+    if (patchFile.empty())
+        TK_RAISE(u"No patch file specified: ");
+    CInputFile in(patchFile);
+    const uint64_t tablePosition = in.readHeader();
+    sink->setStatus(u"Loading patch info.");
+    sink->setProgressRange(9);
+    CPatchInfo info;
+    readPatchInfoBlock(in, info, sink);
+    const uint64_t recordsStart = in.tell();
+    in.seek(tablePosition);
+    const FileTable table = in.readFileTable();
+    checkFileLayout(in, info, recordsStart, tablePosition, table);
+    sink->stepProgress();
+    return info;
+}
+
+bool isSafeRelativePath(const std::u16string& path) {
+    if (path.empty() || path[0] != u'\\')
+        return false;
+    // "/" separates components on the file system as well, so a component holding it could
+    // carry a ".." past the check below; no scanned name can contain it.
+    if (path.find(u'/') != std::u16string::npos)
+        return false;
+    size_t start = 1;
+    while (true) {
+        size_t end = path.find(u'\\', start);
+        std::u16string component =
+            path.substr(start, end == std::u16string::npos ? std::u16string::npos : end - start);
+        if (component.empty() || component == u"." || component == u"..")
+            return false;
+        if (end == std::u16string::npos)
+            return true;
+        start = end + 1;
+    }
+}
+
+void requireSafeRelativePath(const std::u16string& path) {
+    if (!isSafeRelativePath(path))
+        TK_RAISE(u"Refusing a patch path that leaves the target directory: " + path);
+}
+
+void requireSafePaths(const CPatchInfo& info) {
+    // The ignored lists are never acted on, but a patch that holds anything other than a
+    // relative path in them was not made by a scan and is not trusted either.
+    for (const PathList* list :
+         {&info.UnlinkedDirectories, &info.UnlinkedFiles, &info.NewDirs, &info.ChangedFiles,
+          &info.NewFiles, &info.ignoredNew, &info.ignoredOld})
+        for (const auto& path : *list)
+            requireSafeRelativePath(path);
+    for (const auto& entry : info.AttributeChanges)
+        requireSafeRelativePath(entry.first);
+}
+
+uint64_t checkFileRecord(CFileReader& in, uint64_t position, const std::u16string& expectedPath) {
+    requireSafeRelativePath(expectedPath);
+    in.seek(position);
+    in.readType(TYPE_FILE);
+    const std::u16string path = in.readString();
+    if (path != expectedPath)
+        TK_RAISE(u"The patch's file table does not match its file record: " + expectedPath);
+    const uint64_t size = in.readQword();
+    const int64_t total = in.size();
+    if (total < 0 || size > static_cast<uint64_t>(total) - in.tell())
+        TK_RAISE(u"Unable to fully read a patch file content");
+    return in.tell() + size;
+}
+
+void checkFileLayout(CFileReader& in, const CPatchInfo& info, uint64_t recordsStart,
+                     uint64_t tablePosition, const FileTable& table) {
+    if (!in.eof())
+        TK_RAISE(u"The patch holds data after its file table.");
+    for (const PathList* list : {&info.NewFiles, &info.ChangedFiles})
+        for (const auto& path : *list)
+            if (!table.count(path))
+                TK_RAISE(u"The patch's file table does not match its file lists: " + path);
+    for (const auto& [key, position] : table)
+        if (std::find(info.NewFiles.begin(), info.NewFiles.end(), key) == info.NewFiles.end() &&
+            std::find(info.ChangedFiles.begin(), info.ChangedFiles.end(), key) ==
+                info.ChangedFiles.end())
+            TK_RAISE(u"The patch's file table does not match its file lists: " + key);
+    // The writer lays the records out back to back in table order, so each one must begin
+    // where the one before it ended, and the last must end where the table begins.
+    uint64_t expected = recordsStart;
+    for (const auto& [key, position] : table) {
+        if (position != expected)
+            TK_RAISE(u"The patch's file table does not match its file record: " + key);
+        expected = checkFileRecord(in, position, key);
+    }
+    if (expected != tablePosition)
+        TK_RAISE(u"The patch's file records do not end at its file table.");
+}
+
+} // namespace ostmere

@@ -1,0 +1,241 @@
+#include "snapshot/dirscan.h"
+
+#include "core/names.h"
+
+#include "core/platform.h"
+#include "snapshot/fingerprint.h"
+#include "snapshot/treeread.h"
+
+#include <algorithm>
+#include <ctime>
+#include <vector>
+
+namespace ostmere {
+
+bool splitFirst(const std::u16string& text, char16_t delimiter, std::u16string& before,
+                std::u16string& after) {
+    size_t at = text.find(delimiter);
+    if (at == std::u16string::npos) {
+        before = text;
+        after.clear();
+        return false;
+    }
+    before = text.substr(0, at);
+    after = text.substr(at + 1);
+    return true;
+}
+
+std::vector<CFilterSegment> compilePattern(const std::u16string& pattern) {
+    std::vector<CFilterSegment> segments;
+    std::u16string literal;
+    bool starSeen = false;
+    for (char16_t c : pattern) {
+        if (c != u'*') {
+            literal += c;
+            continue;
+        }
+        starSeen = true;
+        if (!literal.empty())
+            segments.push_back({CFilterSegment::beforeStar, std::move(literal)});
+        literal.clear();
+    }
+    if (!literal.empty())
+        segments.push_back(
+            {starSeen ? CFilterSegment::afterStar : CFilterSegment::exact, std::move(literal)});
+    return segments;
+}
+
+CIgnoreFilter compileFilter(const std::u16string& filterText) {
+    std::vector<std::vector<CFilterSegment>> patterns;
+    std::u16string rest = filterText, pattern, after;
+    while (!rest.empty()) {
+        splitFirst(rest, u';', pattern, after);
+        patterns.push_back(compilePattern(pattern));
+        rest = after;
+    }
+    return CIgnoreFilter(std::move(patterns));
+}
+
+namespace {
+
+bool patternMatches(const std::vector<CFilterSegment>& segments, const std::u16string& path) {
+    if (segments.empty())
+        return false;
+    size_t from = 0; // the remaining text R is path[from..]
+    for (const auto& segment : segments) {
+        size_t at = path.find(segment.literal, from);
+        if (at == std::u16string::npos)
+            return false;
+        bool beforeEmpty = at == from;
+        bool afterEmpty = at + segment.literal.size() == path.size();
+        switch (segment.kind) {
+        case CFilterSegment::beforeStar:
+            if (afterEmpty)
+                return false;
+            break;
+        case CFilterSegment::afterStar:
+            if (beforeEmpty)
+                return false;
+            break;
+        case CFilterSegment::exact:
+            if (!beforeEmpty || !afterEmpty)
+                return false;
+            break;
+        }
+        from = at + segment.literal.size();
+    }
+    return true;
+}
+
+} // namespace
+
+bool CIgnoreFilter::matches(const std::u16string& relPath) const {
+    for (const auto& pattern : patterns_)
+        if (patternMatches(pattern, relPath))
+            return true;
+    return false;
+}
+
+void CCountVisitor::onDirectory(CProgressSink* sink, const std::u16string&,
+                                const std::u16string& relPath) {
+    ++directories, ++total;
+    sink->setDetail(u"Processing: " + relPath);
+}
+
+void CCountVisitor::onFile(CProgressSink*, const std::u16string&, const std::u16string&) {
+    ++files, ++total;
+}
+
+void CCollectVisitor::onIgnored(CProgressSink*, const std::u16string&,
+                                const std::u16string& relPath) {
+    snapshot_.ignoredItems.push_back(relPath);
+}
+
+void CCollectVisitor::onDirectory(CProgressSink* sink, const std::u16string&,
+                                  const std::u16string& relPath) {
+    snapshot_.directories.push_back(relPath);
+    sink->stepProgress();
+    sink->setDetail(u"Processing: " + relPath);
+}
+
+void CCollectVisitor::onFile(CProgressSink* sink, const std::u16string&,
+                             const std::u16string& relPath) {
+    snapshot_.files.push_back(relPath);
+    sink->stepProgress();
+}
+
+namespace {
+
+struct ListedEntry {
+    std::u16string name;
+    bool isDirectory;
+};
+
+// One directory's entries in ordinal name order, so that walks (and the files made from them)
+// do not depend on the file system's listing order. The listing is closed before any recursion.
+bool listDirectory(const std::u16string& directory, DirIdentity& self,
+                   std::vector<ListedEntry>& entries) {
+    CDirListing listing(directory);
+    if (!listing.isOpen() || !listing.identity(self))
+        return false;
+    std::string raw;
+    bool isDirectory;
+    while (listing.next(raw, isDirectory))
+        entries.push_back({engineName(raw), isDirectory});
+    std::sort(entries.begin(), entries.end(),
+              [](const ListedEntry& a, const ListedEntry& b) { return a.name < b.name; });
+    return true;
+}
+
+// ancestors: identities of the directories on the current walk path, so that a link back to
+// one of them is listed but not entered again.
+void walk(CProgressSink* sink, const std::u16string& root, const std::u16string& rel,
+          CTreeVisitor& visitor, const CIgnoreFilter& filter, std::vector<DirIdentity>& ancestors) {
+    DirIdentity self;
+    std::vector<ListedEntry> entries;
+    if (!listDirectory(root + rel, self, entries))
+        return;
+    for (const auto& id : ancestors)
+        if (id == self)
+            return;
+    ancestors.push_back(self);
+    for (const ListedEntry& entry : entries) {
+        std::u16string entryRel = rel + u"\\" + entry.name;
+        if (filter.matches(entryRel)) {
+            visitor.onIgnored(sink, root, entryRel);
+        } else if (entry.isDirectory) {
+            visitor.onDirectory(sink, root, entryRel);
+            walk(sink, root, entryRel, visitor, filter, ancestors);
+        } else {
+            visitor.onFile(sink, root, entryRel);
+        }
+    }
+    ancestors.pop_back();
+}
+
+} // namespace
+
+void walkTree(CProgressSink* sink, const std::u16string& root, const std::u16string& relPath,
+              CTreeVisitor& visitor, const CIgnoreFilter& filter) {
+    std::vector<DirIdentity> ancestors;
+    walk(sink, root, relPath, visitor, filter, ancestors);
+}
+
+CDirSnapshot scanDirectory(CProgressSink* sink, const std::u16string& root,
+                           const std::u16string& filterText) {
+    CDirSnapshot snapshot;
+    CCountVisitor counter;
+    sink->setStatus(u"Counting all files");
+    snapshot.filterText = filterText;
+    const CIgnoreFilter filter = compileFilter(filterText);
+    walkTree(sink, root, u"", counter, filter);
+
+    snapshot.root = root;
+    CCollectVisitor collector(snapshot);
+    sink->setStatus(u"Collecting files...");
+    sink->setProgressRange(counter.total);
+    sink->resetProgress();
+    walkTree(sink, root, u"", collector, filter);
+
+    sink->setStatus(u"Getting File attributes...");
+    sink->setProgressRange(counter.total);
+    sink->resetProgress();
+    auto readAttributes = [&](const PathList& paths) {
+        for (const auto& path : paths) {
+            uint32_t word = getFileAttributes(root + path);
+            snapshot.attributes[path] = word == INVALID_FILE_ATTRIBUTES ? 0 : word;
+            sink->stepProgress();
+        }
+    };
+    readAttributes(snapshot.directories);
+    readAttributes(snapshot.files);
+
+    calcFileIds(sink, root, snapshot);
+    return snapshot;
+}
+
+std::u16string ctimeText(int64_t time) {
+    static const char* days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    time_t t = static_cast<time_t>(time);
+    struct tm local;
+    localtime_r(&t, &local);
+    char text[64];
+    snprintf(text, sizeof text, "%s %s %02d %02d:%02d:%02d %04d\n", days[local.tm_wday % 7],
+             months[local.tm_mon % 12], local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+             local.tm_year + 1900);
+    return utf8ToUtf16(text);
+}
+
+void addCreationInfo(TextMap& entries) {
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    std::u16string name;
+    if (computerName(name))
+        entries[u"ComputerName"] = name;
+    if (userName(name))
+        entries[u"UserName"] = name;
+    entries[u"DateCreated"] = ctimeText(now);
+}
+
+} // namespace ostmere

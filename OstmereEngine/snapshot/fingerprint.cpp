@@ -1,0 +1,79 @@
+#include "snapshot/fingerprint.h"
+
+#include "core/tkerr.h"
+#include "snapshot/sha1.h"
+#include "snapshot/treeread.h"
+
+#include <algorithm>
+#include <bit>
+
+namespace ostmere {
+
+void calcFileIds(CProgressSink* sink, const std::u16string& root, CDirSnapshot& snapshot) {
+    sink->setStatus(u"Calculating file ids...");
+    sink->setProgressRange(static_cast<uint32_t>(snapshot.files.size()));
+    sink->resetProgress();
+    CSha1 sha;
+    uint8_t digest[20];
+    for (const auto& path : snapshot.files) {
+        sink->setDetail(u"Processing: " + path);
+        sha.start();
+        hashFile(sink, root + path, sha);
+        sha.finish(digest);
+        snapshot.fileIds[path] = digestToHex(digest);
+        sink->stepProgress();
+    }
+}
+
+namespace {
+
+// UTF-16 code units, low byte first, without terminator. A little-endian host holds the
+// text in exactly that form already.
+void feedText(CSha1& sha, const std::u16string& text) {
+    if constexpr (std::endian::native == std::endian::little) {
+        sha.update(text.data(), text.size() * sizeof(char16_t));
+        return;
+    }
+    uint8_t bytes[512];
+    size_t used = 0;
+    for (char16_t unit : text) {
+        bytes[used++] = static_cast<uint8_t>(unit & 0xFF);
+        bytes[used++] = static_cast<uint8_t>(unit >> 8);
+        if (used == sizeof bytes) {
+            sha.update(bytes, used);
+            used = 0;
+        }
+    }
+    sha.update(bytes, used);
+}
+
+} // namespace
+
+std::u16string calcFingerprint(CDirSnapshot& snapshot, CProgressSink* sink) {
+    CSha1 sha;
+    sink->setStatus(u"Calculating directory fingerprint...");
+    sink->setProgressRange(
+        static_cast<uint32_t>(snapshot.files.size() + snapshot.directories.size()));
+    sink->resetProgress();
+    std::sort(snapshot.files.begin(), snapshot.files.end());
+    std::sort(snapshot.directories.begin(), snapshot.directories.end());
+    CSortedLookup attributes(snapshot.attributes);
+    for (const auto& d : snapshot.directories) {
+        feedText(sha, d);
+        feedText(sha, decimal(static_cast<int32_t>(attributes[d])));
+        sink->stepProgress();
+    }
+    CSortedLookup fileAttributes(snapshot.attributes);
+    CSortedLookup ids(snapshot.fileIds);
+    for (const auto& f : snapshot.files) {
+        feedText(sha, f);
+        feedText(sha, decimal(static_cast<int32_t>(fileAttributes[f])));
+        feedText(sha, ids[f]);
+        sink->stepProgress();
+    }
+    uint8_t digest[20];
+    sha.finish(digest);
+    return digestToHex(digest);
+}
+
+} // namespace ostmere

@@ -1,0 +1,35 @@
+#include "snapshot/treeread.h"
+
+#include "core/fileReader.h"
+#include "core/tkerr.h"
+
+#include <algorithm>
+
+TK_MODULE("fileio");
+
+namespace ostmere {
+
+void hashFile(CProgressSink* sink, const std::u16string& fullPath, CSha1& sha) {
+    CStreamInputFile stream(fullPath);
+    CInputFile descriptor(fullPath);
+    int64_t size = descriptor.size();
+    if (size < 0)
+        TK_RAISE(u"Unable to get a file  size:" + fullPath);
+    uint8_t* buffer = sink->getBuffer();
+    const uint64_t chunk = sink->getBufferSize();
+    if (static_cast<uint64_t>(size) > chunk)
+        stream.adviseSequential();
+    uint64_t total = 0;
+    while (total < static_cast<uint64_t>(size)) {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(chunk, size - total));
+        size_t got = stream.read(buffer, n);
+        if (got == 0)
+            break;
+        sha.update(buffer, got);
+        total += got;
+    }
+    if (total != static_cast<uint64_t>(size))
+        TK_RAISE(u"Unable read a source file:" + fullPath);
+}
+
+} // namespace ostmere

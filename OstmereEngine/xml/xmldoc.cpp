@@ -1,0 +1,214 @@
+// The document object over pugixml, and the XML primitives the codecs are built from.
+#include "xml/xmldoc.h"
+
+#include "core/platform.h"
+#include "core/tkerr.h"
+#include "xml/xmltext.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <new>
+#include <unistd.h>
+
+TK_MODULE("xmlrep");
+
+// The document object belongs to the xmlrep module; its errors name that module.
+
+namespace ostmere {
+namespace {
+
+constexpr const char* kInitialText = "<xml version=\"1.0\"></xml>";
+
+std::string narrow(const std::u16string& text) {
+    return utf16ToUtf8(text);
+}
+
+// Writes the document to a temporary file beside the target and renames it over the target,
+// so a failed save leaves an earlier file of that name intact.
+bool saveReplacing(pugi::xml_document& document, const std::string& target) {
+    std::string temp;
+    int fd = -1;
+    // O_EXCL with mode 0666 leaves the permissions to the umask, as a plain create would.
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temp = target + ".part" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            return false;
+    }
+    if (fd < 0)
+        return false;
+    FILE* file = fdopen(fd, "wb");
+    if (!file) {
+        close(fd);
+        unlink(temp.c_str());
+        return false;
+    }
+    pugi::xml_writer_file writer(file);
+    document.save(writer, "\t", pugi::format_default, pugi::encoding_utf8);
+    bool ok = fflush(file) == 0 && ferror(file) == 0;
+    ok = fclose(file) == 0 && ok;
+    ok = ok && rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok)
+        unlink(temp.c_str());
+    return ok;
+}
+
+} // namespace
+
+void raiseXml(uint32_t code, const std::u16string& description) {
+    throw CXmlError(code, description);
+}
+
+CXmlDocument::CXmlDocument() = default;
+CXmlDocument::~CXmlDocument() = default;
+
+void CXmlDocument::create() {
+    try {
+        childIndex_.clear();
+        staging_ = XmlElement();
+        document = std::make_unique<pugi::xml_document>();
+        document->load_string(kInitialText);
+        rootElement = document->document_element();
+        if (!rootElement)
+            raiseXml(CXmlError::E_OUTOFMEMORY_CODE);
+    } catch (const CXmlError& e) {
+        TK_RAISE(u"Unable to make an XML object " + e.description());
+    } catch (const std::bad_alloc&) {
+        TK_RAISE(u"Unable to make an XML object ");
+    }
+}
+
+void CXmlDocument::open(const std::u16string& path) {
+    try {
+        childIndex_.clear();
+        staging_ = XmlElement();
+        document = std::make_unique<pugi::xml_document>();
+        pugi::xml_parse_result result = document->load_file(nativePath(path).c_str());
+        if (result.status == pugi::status_out_of_memory)
+            TK_RAISE(u"XML object Err");
+        // A partly parsed file is no document at all.
+        if (!result)
+            document->reset();
+        rootElement = document->document_element();
+    } catch (const std::bad_alloc&) {
+        TK_RAISE(u"XML object Err");
+    }
+}
+
+void CXmlDocument::save(const std::u16string& path) {
+    if (!document)
+        raiseXml(CXmlError::E_POINTER_CODE);
+    if (staging_) {
+        document->remove_child(staging_); // elements never attached are dropped, as in a DOM
+        staging_ = XmlElement();
+        childIndex_.clear();
+    }
+    if (!saveReplacing(*document, nativePath(path)))
+        raiseXml(E_FAIL_CODE, u"Unable to write the XML file " + path);
+}
+
+XmlElement CXmlDocument::staging() {
+    if (!staging_ && document)
+        staging_ = document->append_child("staging");
+    return staging_;
+}
+
+XmlElement CXmlDocument::createElement(const std::u16string& name) {
+    XmlElement holder = staging();
+    if (!holder)
+        raiseXml(CXmlError::E_POINTER_CODE);
+    XmlElement element = holder.append_child(narrow(name).c_str());
+    if (!element)
+        raiseXml(CXmlError::E_OUTOFMEMORY_CODE);
+    return element;
+}
+
+void CXmlDocument::appendChild(XmlElement parent, XmlElement child) {
+    if (!parent || !child)
+        raiseXml(CXmlError::E_POINTER_CODE);
+    if (!parent.append_move(child))
+        raiseXml(E_FAIL_CODE, u"The element cannot be attached here.");
+}
+
+CXmlDocument::ChildIndex& CXmlDocument::indexOf(XmlElement parent) {
+    auto [it, added] = childIndex_.try_emplace(parent.internal_object());
+    if (added) {
+        // The first "fNode" of a name wins, as a first-match query would find it.
+        for (XmlElement child : parent.children("fNode"))
+            if (pugi::xml_attribute path = child.attribute("path"))
+                it->second.try_emplace(path.value(), child.internal_object());
+    }
+    return it->second;
+}
+
+XmlElement CXmlDocument::findOrCreateChild(XmlElement parent, const std::u16string& name) {
+    if (!parent)
+        raiseXml(CXmlError::E_POINTER_CODE);
+    ChildIndex& index = indexOf(parent);
+    std::string key = toXmlText(name);
+    if (auto found = index.find(key); found != index.end())
+        return XmlElement(found->second);
+    XmlElement child = createElement(u"fNode");
+    setXmlAttribute(child, "path", key);
+    appendChild(parent, child);
+    index.emplace(std::move(key), child.internal_object());
+    return child;
+}
+
+void setXmlAttribute(XmlElement element, const char* name, const std::string& xmlText) {
+    if (!element)
+        raiseXml(CXmlError::E_POINTER_CODE);
+    pugi::xml_attribute attribute = element.attribute(name);
+    if (!attribute)
+        attribute = element.append_attribute(name);
+    if (!attribute || !attribute.set_value(xmlText.c_str()))
+        raiseXml(CXmlError::E_OUTOFMEMORY_CODE);
+}
+
+void setAttribute(XmlElement element, const char* name, const std::u16string& value) {
+    setXmlAttribute(element, name, toXmlText(value));
+}
+
+std::u16string attributeText(XmlElement node, const char* name) {
+    if (!node)
+        raiseXml(CXmlError::E_POINTER_CODE);
+    pugi::xml_attribute attribute = node.attribute(name);
+    if (!attribute)
+        raiseXml(CXmlError::E_POINTER_CODE);
+    return fromXmlText(attribute.value());
+}
+
+XmlElement selectSingleNode(XmlElement node, const std::u16string& xpath) {
+    if (!node)
+        raiseXml(CXmlError::E_POINTER_CODE);
+    try {
+        return node.select_node(narrow(xpath).c_str()).node();
+    } catch (const pugi::xpath_exception& e) {
+        raiseXml(E_FAIL_CODE, utf8ToUtf16(e.what()));
+    }
+}
+
+std::vector<XmlElement> selectNodes(XmlElement node, const std::u16string& xpath) {
+    if (!node)
+        raiseXml(CXmlError::E_POINTER_CODE);
+    try {
+        pugi::xpath_node_set found = node.select_nodes(narrow(xpath).c_str());
+        std::vector<XmlElement> nodes;
+        nodes.reserve(found.size());
+        for (const pugi::xpath_node& item : found)
+            nodes.push_back(item.node());
+        return nodes;
+    } catch (const pugi::xpath_exception& e) {
+        raiseXml(E_FAIL_CODE, utf8ToUtf16(e.what()));
+    }
+}
+
+XmlElement requireSingleNode(XmlElement node, const std::u16string& xpath) {
+    XmlElement found = selectSingleNode(node, xpath);
+    if (!found || found.type() != pugi::node_element)
+        raiseXml(CXmlError::E_POINTER_CODE);
+    return found;
+}
+
+} // namespace ostmere
