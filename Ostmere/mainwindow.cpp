@@ -95,8 +95,8 @@ COstmereDlg::~COstmereDlg() {
 QSize COstmereDlg::sizeHint() const {
     QSize hint = QWidget::sizeHint();
     const QMargins margins = layout()->contentsMargins();
-    const int allTabs = tabs->tabBar()->sizeHint().width() + margins.left() + margins.right() +
-                        tabs->style()->pixelMetric(QStyle::PM_TabBarBaseOverlap) + 4;
+    // The slack keeps the scroll buttons away at exactly this width.
+    const int allTabs = tabs->tabBar()->sizeHint().width() + margins.left() + margins.right() + 24;
     hint.setWidth(std::max(hint.width(), allTabs));
     return hint;
 }
@@ -181,17 +181,21 @@ void COstmereDlg::runOperation(int operation) {
     CTimer timer;
     timer.start();
     PartialOutput output(outputPath);
-    const RunEnding ending = runJob(page);
+    std::u16string error;
+    const RunEnding ending = runJob(page, error);
     timer.stop();
     const bool removed = ending != RunEnding::succeeded && output.removeIfCreated();
     const QString elapsed = QString::fromStdU16String(timer.getTime());
     onGui([&] { endRun(page, ending, elapsed, removed, output.displayPath()); });
+    // The box comes after the status lines, so that they tell the ending behind it.
+    if (ending == RunEnding::failed)
+        showMessage(error);
     workerDone_ = true;
     QMetaObject::invokeMethod(
         this, [this] { finishWorker(); }, Qt::QueuedConnection);
 }
 
-RunEnding COstmereDlg::runJob(PageBase* page) {
+RunEnding COstmereDlg::runJob(PageBase* page, std::u16string& error) {
     try {
         EngineJob job;
         onGui([&] { job = page->prepare(calls_); });
@@ -204,14 +208,14 @@ RunEnding COstmereDlg::runJob(PageBase* page) {
         });
         return RunEnding::succeeded;
     } catch (const std::u16string& text) {
-        showMessage(text);
+        error = text;
     } catch (const CTKErr& err) {
-        showMessage(err.toStr());
+        error = err.toStr();
     } catch (const COPCancel&) {
         cancel_ = false;
         return RunEnding::cancelled;
     } catch (...) {
-        showMessage(u"A general unknown error has occured.");
+        error = u"A general unknown error has occured.";
     }
     return RunEnding::failed;
 }

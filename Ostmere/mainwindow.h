@@ -89,8 +89,8 @@ class COstmereDlg : public QWidget, public CProgressSink, public CTraceSink {
     void createPages();
     void loadHistories();
     void onTabChanged(int index);
-    void runOperation(int operation); // worker thread
-    RunEnding runJob(PageBase* page); // worker thread
+    void runOperation(int operation);                        // worker thread
+    RunEnding runJob(PageBase* page, std::u16string& error); // worker thread
     void endRun(PageBase* page, RunEnding ending, const QString& elapsed, bool removedOutput,
                 const QString& output);
     void finishWorker();

@@ -43,8 +43,10 @@ QString unverifiedApplyWarning(const QString& directory) {
     return "The patch was applied, but the directory does not match the newer state the patch "
            "was made for:\n" +
            directory +
-           "\n\nAfter patch has been aplied fingerprints do not match.\n\nThe directory may have "
-           "been changed while the patch was applied, or it held files the patch does not know.";
+           "\n\nAfter patch has been aplied fingerprints do not match.\n\nItems the patch could "
+           "not "
+           "change (with \"Continue on Filesystem Errors\") or changes made to the directory "
+           "while the patch was applied can cause this.";
 }
 
 PartialOutput::PartialOutput(const std::u16string& path) {
