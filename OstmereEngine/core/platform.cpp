@@ -1,7 +1,9 @@
 #include "core/platform.h"
 
 #include "OstmereEngine.h"
+#include "core/pathopen.h"
 
+#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -34,7 +36,7 @@ uint32_t getFileAttributes(const std::u16string& path) {
     std::string native = nativePath(path);
     struct stat st;
     // A dangling link cannot be followed; it is then described as the link itself.
-    if (stat(native.c_str(), &st) != 0 && lstat(native.c_str(), &st) != 0)
+    if (!statPath(native, st) && !statPath(native, st, AT_SYMLINK_NOFOLLOW))
         return INVALID_FILE_ATTRIBUTES;
     return wordOf(st);
 }
@@ -71,6 +73,13 @@ bool isSymbolicLink(const std::u16string& path) {
 
 CDirListing::CDirListing(const std::u16string& path) : dir_(opendir(nativePath(path).c_str())) {}
 
+CDirListing::CDirListing(int directory) : dir_(nullptr) {
+    // The listing reads through its own descriptor, so the caller's stays usable for openat.
+    int own = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (own >= 0 && !(dir_ = fdopendir(own)))
+        ::close(own);
+}
+
 CDirListing::~CDirListing() {
     if (dir_)
         closedir(dir_);
@@ -85,6 +94,9 @@ bool CDirListing::identity(DirIdentity& id) const {
 }
 
 bool CDirListing::next(std::string& name, bool& isDirectory) {
+    if (!dir_)
+        return false;
+    errno = 0;
     while (dirent* entry = readdir(dir_)) {
         name = entry->d_name;
         if (name == "." || name == "..")
@@ -99,6 +111,7 @@ bool CDirListing::next(std::string& name, bool& isDirectory) {
         }
         return true;
     }
+    failed_ = errno != 0;
     return false;
 }
 
