@@ -2,6 +2,7 @@
 #include "core/fileReader.h"
 #include "core/fileio.h"
 #include "core/frame.h"
+#include "core/outputpath.h"
 #include "core/platform.h"
 #include "core/tkerr.h"
 #include "patch/patchformat.h"
@@ -144,6 +145,7 @@ ApplyResult ostmere::applyPatch(CProgressSink* sink, std::u16string directory,
     const CPatchInfo patch = loadPatchInfo(sink, patchFile);
     if (!dirExists(directory))
         TK_RAISE(u"Directory for patch application does  not exists: " + directory);
+    requireSafeOutputs({{reportFile}, {patchFile}, {directory}});
     CInputFile in(patchFile);
     const uint64_t tablePosition = in.readHeader();
     const FileTable table = readCheckedFileTable(in, tablePosition, patch);

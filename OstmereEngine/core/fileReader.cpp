@@ -203,6 +203,12 @@ void COutputFile::open(const std::u16string& path) {
         TK_RAISE(u"Unable to open file:" + path);
 }
 
+void COutputFile::adopt(int fd) {
+    if (fd_ >= 0)
+        close(fd_);
+    fd_ = fd;
+}
+
 CStreamInputFile::~CStreamInputFile() {
     if (stream_)
         fclose(stream_);
