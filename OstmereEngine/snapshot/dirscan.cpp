@@ -1,6 +1,7 @@
 #include "snapshot/dirscan.h"
 
 #include "core/descriptor.h"
+#include "core/names.h"
 #include "core/pathopen.h"
 #include "core/platform.h"
 #include "core/tkerr.h"
@@ -151,7 +152,7 @@ void listDirectory(int directory, const std::u16string& path, std::vector<Listed
     std::string raw;
     bool isDirectory;
     while (listing.next(raw, isDirectory))
-        entries.push_back({entryName(path, raw), raw, isDirectory});
+        entries.push_back({engineName(raw), raw, isDirectory});
     if (listing.failed())
         cannotList(path);
     std::sort(entries.begin(), entries.end(),
@@ -233,10 +234,12 @@ CDirSnapshot scanDirectory(CProgressSink* sink, const std::u16string& root,
     auto readAttributes = [&](const PathList& paths) {
         for (const auto& path : paths) {
             // 0 would mean "absent" to the comparison.
-            uint32_t word = getFileAttributes(root + path);
+            CItemMeta meta;
+            uint32_t word = getItemStatus(root + path, meta);
             if (word == INVALID_FILE_ATTRIBUTES)
                 TK_RAISE(u"Unable to read the attributes of: " + root + path);
             snapshot.attributes[path] = word;
+            snapshot.meta.emplace(path, meta);
             sink->stepProgress();
         }
     };
