@@ -80,10 +80,13 @@ bool isSymbolicLink(const std::u16string& path) {
 CDirListing::CDirListing(const std::u16string& path) : dir_(opendir(nativePath(path).c_str())) {}
 
 CDirListing::CDirListing(int directory) : dir_(nullptr) {
-    // The listing reads through its own descriptor, so the caller's stays usable for openat.
-    int own = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // The listing owns a duplicate, so the caller's descriptor stays open for openat; the two
+    // share a position, which only the listing uses.
+    int own = fcntl(directory, F_DUPFD_CLOEXEC, 0);
     if (own >= 0 && !(dir_ = fdopendir(own)))
         ::close(own);
+    if (dir_)
+        rewinddir(dir_);
 }
 
 CDirListing::~CDirListing() {
