@@ -72,6 +72,11 @@ bool resolveOutput(const std::string& native, CResolved& out) {
     if (char* real = realpath(out.directory.c_str(), nullptr)) {
         out.directory = real;
         std::free(real);
+    } else if (out.directory[0] != '/') { // not there (yet): still compared as an absolute path
+        if (char* cwd = getcwd(nullptr, 0)) {
+            out.directory = std::string(cwd) + "/" + out.directory;
+            std::free(cwd);
+        }
     }
     out.path = out.directory == "/" ? "/" + out.leaf : out.directory + "/" + out.leaf;
     return true;
