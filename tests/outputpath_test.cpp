@@ -217,6 +217,26 @@ TEST(TemporaryNames, OnlyOursOfAGoneWriterAreAbandoned) {
         EXPECT_FALSE(isAbandonedTemporary(other)) << other;
 }
 
+// Temporary files of writers that are gone, in this form and in the one earlier versions left
+// beside vaults, are cleared by the next write into the directory; a live writer's are kept.
+TEST_F(OutputPaths, AbandonedTemporaryFilesAreClearedOnTheNextWrite) {
+    const std::string gone = std::to_string(finishedProcess());
+    const std::string live = std::to_string(getpid());
+    std::string abandoned = temporaryName("other.tkp", 3);
+    abandoned.replace(abandoned.find("~" + live + "~"), live.size() + 2, "~" + gone + "~");
+    for (const std::string& name :
+         {abandoned, "v.tkv.part" + gone + "-0", "v.tkv.part" + live + "-0",
+          std::string("v.tkv.partial"), std::string("keep.part")})
+        writeFile(base / name, "left");
+    RecordingSink sink;
+    tkCreateVault(&sink, u16(base / "new"), u"", u16(base / "v.tkv"));
+    EXPECT_FALSE(fs::exists(base / abandoned));
+    EXPECT_FALSE(fs::exists(base / ("v.tkv.part" + gone + "-0")));
+    for (const std::string& kept :
+         {"v.tkv.part" + live + "-0", std::string("v.tkv.partial"), std::string("keep.part")})
+        EXPECT_TRUE(fs::exists(base / kept)) << kept;
+}
+
 // The program killed while it writes a patch: the earlier patch survives whole, and the next
 // run in that directory clears away what the killed one left.
 TEST_F(OutputPaths, KilledWriterKeepsTheEarlierPatch) {
