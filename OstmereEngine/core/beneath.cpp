@@ -1,6 +1,7 @@
 #include "core/beneath.h"
 
 #include "OstmereEngine.h"
+#include "core/names.h"
 #include "core/platform.h"
 
 #include <cerrno>
@@ -109,7 +110,7 @@ void splitLeaf(const std::u16string& relPath, std::u16string& parent, std::strin
     if (at == std::u16string::npos)
         at = 0;
     parent = relPath.substr(0, at);
-    leaf = utf16ToUtf8(relPath.substr(at + 1));
+    leaf = nativeName(relPath.substr(at + 1));
 }
 
 int CParentResolver::parentOf(const std::u16string& relPath, std::string& leaf) {
