@@ -41,6 +41,10 @@ void writeMetadataRecord(CFileReader& out, const CPatchInfo& info) {
 
 void readMetadataRecord(CFileReader& in, CPatchInfo& info) {
     in.readType(TYPE_METADATA);
+    readMetadataRecordBody(in, info);
+}
+
+void readMetadataRecordBody(CFileReader& in, CPatchInfo& info) {
     if (in.readDword() != kMetadataRecordVersion)
         damaged(u"unknown version");
     info.metadataDigest = in.readString();
