@@ -184,6 +184,8 @@ void walk(CProgressSink* sink, const std::u16string& root, const std::u16string&
     listDirectory(directory.get(), root + rel, entries);
     ancestors.push_back(self);
     for (const ListedEntry& entry : entries) {
+        if (rel.empty() && entry.name == kStagingAreaName)
+            continue;
         std::u16string entryRel = rel + u"\\" + entry.name;
         if (filter.matches(entryRel)) {
             visitor.onIgnored(sink, root, entryRel);
