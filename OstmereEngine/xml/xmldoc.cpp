@@ -3,13 +3,11 @@
 
 #include "core/platform.h"
 #include "core/tkerr.h"
+#include "xml/xmlstream.h"
 #include "xml/xmltext.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <new>
-#include <unistd.h>
 
 TK_MODULE("xmlrep");
 
@@ -24,34 +22,15 @@ std::string narrow(const std::u16string& text) {
     return utf16ToUtf8(text);
 }
 
-// Writes the document to a temporary file beside the target and renames it over the target,
-// so a failed save leaves an earlier file of that name intact.
+// Written beside the target and renamed over it, so a failed save leaves an earlier file of
+// that name intact.
 bool saveReplacing(pugi::xml_document& document, const std::string& target) {
-    std::string temp;
-    int fd = -1;
-    // O_EXCL with mode 0666 leaves the permissions to the umask, as a plain create would.
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temp = target + ".part" + std::to_string(getpid()) + "-" + std::to_string(attempt);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            return false;
-    }
-    if (fd < 0)
+    CReplacingFile file(target);
+    if (!file.stream())
         return false;
-    FILE* file = fdopen(fd, "wb");
-    if (!file) {
-        close(fd);
-        unlink(temp.c_str());
-        return false;
-    }
-    pugi::xml_writer_file writer(file);
+    pugi::xml_writer_file writer(file.stream());
     document.save(writer, "\t", pugi::format_default, pugi::encoding_utf8);
-    bool ok = fflush(file) == 0 && ferror(file) == 0;
-    ok = fclose(file) == 0 && ok;
-    ok = ok && rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok)
-        unlink(temp.c_str());
-    return ok;
+    return file.commit();
 }
 
 } // namespace
@@ -149,9 +128,11 @@ XmlElement CXmlDocument::findOrCreateChild(XmlElement parent, const std::u16stri
     std::string key = toXmlText(name);
     if (auto found = index.find(key); found != index.end())
         return XmlElement(found->second);
-    XmlElement child = createElement(u"fNode");
+    // Made in place: moving a staged element under a deep parent would walk all its ancestors.
+    XmlElement child = parent.append_child("fNode");
+    if (!child)
+        raiseXml(CXmlError::E_OUTOFMEMORY_CODE);
     setXmlAttribute(child, "path", key);
-    appendChild(parent, child);
     index.emplace(std::move(key), child.internal_object());
     return child;
 }
