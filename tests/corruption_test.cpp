@@ -19,6 +19,8 @@ struct Layout {
     std::vector<size_t> tags;
     std::vector<size_t> dwords; // offsets of the 4 value bytes
     std::vector<size_t> qwords; // offsets of the 8 value bytes
+    // Where the metadata record begins: cut there, the patch is a sound base-format patch.
+    size_t extension = 0;
 };
 
 class LayoutParser {
@@ -45,11 +47,25 @@ class LayoutParser {
             pos_ += qword(true);
         }
         pairs(TYPE_FILE_TABLE, [&] { qword(true); });
+        if (pos_ < b_.size())
+            metadataRecord();
         EXPECT_EQ(pos_, b_.size());
         return layout_;
     }
 
   private:
+    void metadataRecord() {
+        layout_.extension = pos_;
+        tag();
+        dword(true); // version
+        string();    // digest
+        for (uint32_t n = dword(true); n; --n) {
+            string();
+            dword(false);
+            qword(false);
+            dword(false);
+        }
+    }
     void tag() { layout_.tags.push_back(pos_++); }
     uint64_t value(size_t bytes) {
         uint64_t v = 0;
@@ -105,6 +121,7 @@ bool allowedMessage(const std::string& m) {
         "Refusing a patch path that leaves the target directory: ",
         "The patch's file records do not end at its file table.",
         "The patch holds data after its file table.",
+        "The patch's metadata record is damaged: ",
     };
     if (exact.count(m))
         return true;
@@ -127,6 +144,8 @@ std::vector<Damage> damages(const std::string& patch) {
     cuts.insert(layout.tags.begin(), layout.tags.end());
     for (size_t at = 0; at < patch.size(); at += 13)
         cuts.insert(at);
+    EXPECT_NE(layout.extension, 0u) << "the patch under test carries metadata";
+    cuts.erase(layout.extension);
     for (size_t at : cuts)
         out.push_back({"cut at " + std::to_string(at), patch.substr(0, at)});
     for (size_t at = 0; at < kPatchMagicSize; at += 7) {

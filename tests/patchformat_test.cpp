@@ -1,6 +1,7 @@
 // The typed records of the patch format: byte layout, read errors, file records.
 #include "allocprobe.h"
 #include "core/fileio.h"
+#include "patch/metadatarecord.h"
 #include "patchsupport.h"
 
 #include <csignal>
@@ -248,7 +249,10 @@ TEST_F(PatchFormat, CompletePatchStartsWithMagicTableAndFlag) {
     // The records follow the information block in path order, and the table names them.
     in->seek(tablePosition);
     const FileTable table = in->readFileTable();
+    // The metadata record follows the table and ends the file.
+    readMetadataRecord(*in, info);
     EXPECT_TRUE(in->eof());
+    EXPECT_EQ(info.metadata.size(), 4u); // the three stored files and the new directory
     ASSERT_EQ(table.size(), 3u);
     uint64_t previous = 0;
     for (const auto& [path, position] : table) {

@@ -32,6 +32,7 @@ void expectSameSnapshot(const CDirSnapshot& a, const CDirSnapshot& b) {
     EXPECT_EQ(a.attributes, b.attributes);
     EXPECT_EQ(a.fileIds, b.fileIds);
     EXPECT_EQ(a.infoEntries, b.infoEntries);
+    EXPECT_EQ(a.meta, b.meta);
 }
 
 TEST(Vault, WorkedExampleLayout) {

@@ -1,5 +1,6 @@
 #include "compare/comparison.h"
 
+#include "compare/metadiff.h"
 #include "core/platform.h"
 #include "core/tkerr.h"
 #include "snapshot/fingerprint.h"
@@ -88,6 +89,7 @@ CPatchInfo compareSnapshots(CProgressSink* sink, CDirSnapshot& newer, CDirSnapsh
     std::sort(info.UnlinkedDirectories.begin(), info.UnlinkedDirectories.end());
     addCreationInfo(info.infoEntries);
     addSummaryEntries(info, newer, older);
+    addMetadataChanges(info, newer, older);
     return info;
 }
 

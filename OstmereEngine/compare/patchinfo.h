@@ -18,6 +18,11 @@ struct CPatchInfo {
     std::u16string filter;
     PathList ignoredNew;
     PathList ignoredOld;
+    // Carried after the file table where base readers do not look: the metadata to set on
+    // the newer tree's items, and the digest that verifies it.
+    bool hasMetadata = false;
+    std::u16string metadataDigest;
+    MetaMap metadata;
 };
 
 } // namespace ostmere

@@ -1,5 +1,6 @@
 #include "core/frame.h"
 
+#include "core/names.h"
 #include "core/platform.h"
 
 namespace ostmere {
@@ -17,7 +18,8 @@ std::u16string normalizePath(const std::u16string& directory) {
     // A POSIX absolute path keeps one leading separator: it names the file-system root,
     // where a drive letter would on Windows.
     bool absolute = !directory.empty() && (directory[0] == u'\\' || directory[0] == u'/');
-    for (char16_t c : directory) {
+    // A stand-in typed in a path argument is a name's own character, not a "\".
+    for (char16_t c : escapeStandIns(directory)) {
         if (c == u'\\' || c == u'/')
             keepRun();
         else

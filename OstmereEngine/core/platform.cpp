@@ -1,5 +1,7 @@
 #include "core/platform.h"
 
+#include "core/names.h"
+
 #include "OstmereEngine.h"
 
 #include <dirent.h>
@@ -12,11 +14,7 @@
 namespace ostmere {
 
 std::string nativePath(const std::u16string& path) {
-    std::u16string p = path;
-    for (auto& c : p)
-        if (c == u'\\')
-            c = u'/';
-    return utf16ToUtf8(p);
+    return nativeName(path);
 }
 
 namespace {
@@ -31,11 +29,19 @@ uint32_t wordOf(const struct stat& st) {
 } // namespace
 
 uint32_t getFileAttributes(const std::u16string& path) {
+    CItemMeta unused;
+    return getItemStatus(path, unused);
+}
+
+uint32_t getItemStatus(const std::u16string& path, CItemMeta& meta) {
     std::string native = nativePath(path);
     struct stat st;
     // A dangling link cannot be followed; it is then described as the link itself.
     if (stat(native.c_str(), &st) != 0 && lstat(native.c_str(), &st) != 0)
         return INVALID_FILE_ATTRIBUTES;
+    meta.mode = static_cast<uint32_t>(st.st_mode) & kModeBits;
+    meta.mtimeSec = static_cast<int64_t>(st.st_mtim.tv_sec);
+    meta.mtimeNsec = static_cast<uint32_t>(st.st_mtim.tv_nsec);
     return wordOf(st);
 }
 

@@ -2,6 +2,8 @@
 // item creation and removal, and the machine's identity, over POSIX calls.
 #pragma once
 
+#include "core/itemmeta.h"
+
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
@@ -23,6 +25,8 @@ std::string nativePath(const std::u16string& path);
 uint32_t getFileAttributes(const std::u16string& path);
 // 0x01 clears every write bit; without it only the owner write bit is added.
 bool setFileAttributes(const std::u16string& path, uint32_t attributes);
+// getFileAttributes, with the permission bits and modification time from the same stat.
+uint32_t getItemStatus(const std::u16string& path, CItemMeta& meta);
 bool createDirectory(const std::u16string& path);
 bool removeDirectory(const std::u16string& path);
 bool deleteFile(const std::u16string& path);

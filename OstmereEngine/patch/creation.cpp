@@ -5,6 +5,7 @@
 #include "core/fileio.h"
 #include "core/frame.h"
 #include "core/tkerr.h"
+#include "patch/metadatarecord.h"
 #include "patch/patchformat.h"
 #include "xml/xmlrep.h"
 
@@ -36,6 +37,8 @@ void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16strin
     }
     const uint64_t tablePosition = out.tell();
     out.writeFileTable(table);
+    if (info.hasMetadata)
+        writeMetadataRecord(out, info);
     // Everything must be in the file before the completion flag says so.
     flushPatch(out);
     out.seek(headerPosition);

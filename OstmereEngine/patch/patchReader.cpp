@@ -2,6 +2,7 @@
 #include "core/fileReader.h"
 #include "core/fileio.h"
 #include "core/tkerr.h"
+#include "patch/metadatarecord.h"
 #include "patch/patchformat.h"
 
 #include <algorithm>
@@ -334,6 +335,8 @@ CPatchInfo loadPatchInfo(CProgressSink* sink, const std::u16string& patchFile) {
     const uint64_t recordsStart = in.tell();
     in.seek(tablePosition);
     const FileTable table = in.readFileTable();
+    if (!in.eof())
+        readMetadataRecord(in, info);
     checkFileLayout(in, info, recordsStart, tablePosition, table);
     sink->stepProgress();
     return info;

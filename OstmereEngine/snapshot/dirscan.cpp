@@ -1,5 +1,7 @@
 #include "snapshot/dirscan.h"
 
+#include "core/names.h"
+
 #include "core/platform.h"
 #include "snapshot/fingerprint.h"
 #include "snapshot/treeread.h"
@@ -139,7 +141,7 @@ bool listDirectory(const std::u16string& directory, DirIdentity& self,
     std::string raw;
     bool isDirectory;
     while (listing.next(raw, isDirectory))
-        entries.push_back({entryName(directory, raw), isDirectory});
+        entries.push_back({engineName(raw), isDirectory});
     std::sort(entries.begin(), entries.end(),
               [](const ListedEntry& a, const ListedEntry& b) { return a.name < b.name; });
     return true;
@@ -200,8 +202,11 @@ CDirSnapshot scanDirectory(CProgressSink* sink, const std::u16string& root,
     sink->resetProgress();
     auto readAttributes = [&](const PathList& paths) {
         for (const auto& path : paths) {
-            uint32_t word = getFileAttributes(root + path);
+            CItemMeta meta;
+            uint32_t word = getItemStatus(root + path, meta);
             snapshot.attributes[path] = word == INVALID_FILE_ATTRIBUTES ? 0 : word;
+            if (word != INVALID_FILE_ATTRIBUTES)
+                snapshot.meta.emplace(path, meta);
             sink->stepProgress();
         }
     };

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "OstmereEngine.h"
+#include "core/itemmeta.h"
 
 #include <cstdint>
 #include <deque>
@@ -25,6 +26,9 @@ struct CDirSnapshot {
     PathList files;
     AttributeMap attributes;
     TextMap fileIds;
+    // Permission bits and times of directories and files where they were read; empty for a
+    // vault written without them.
+    MetaMap meta;
 
     // Insert-on-miss lookups used by the comparison and the fingerprint.
     const std::u16string& fileIdOf(const std::u16string& relPath) { return fileIds[relPath]; }

@@ -25,30 +25,6 @@ void calcFileIds(CProgressSink* sink, const std::u16string& root, CDirSnapshot& 
     }
 }
 
-namespace {
-
-// UTF-16 code units, low byte first, without terminator. A little-endian host holds the
-// text in exactly that form already.
-void feedText(CSha1& sha, const std::u16string& text) {
-    if constexpr (std::endian::native == std::endian::little) {
-        sha.update(text.data(), text.size() * sizeof(char16_t));
-        return;
-    }
-    uint8_t bytes[512];
-    size_t used = 0;
-    for (char16_t unit : text) {
-        bytes[used++] = static_cast<uint8_t>(unit & 0xFF);
-        bytes[used++] = static_cast<uint8_t>(unit >> 8);
-        if (used == sizeof bytes) {
-            sha.update(bytes, used);
-            used = 0;
-        }
-    }
-    sha.update(bytes, used);
-}
-
-} // namespace
-
 std::u16string calcFingerprint(CDirSnapshot& snapshot, CProgressSink* sink) {
     CSha1 sha;
     sink->setStatus(u"Calculating directory fingerprint...");

@@ -1,6 +1,7 @@
 #include "snapshot/sha1.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -206,6 +207,25 @@ std::u16string digestToHex(const uint8_t digest[20]) {
         text[2 * i + 1] = digits[digest[i] & 15];
     }
     return text;
+}
+
+// A little-endian host holds the text in exactly the form hashed already.
+void feedText(CSha1& sha, const std::u16string& text) {
+    if constexpr (std::endian::native == std::endian::little) {
+        sha.update(text.data(), text.size() * sizeof(char16_t));
+        return;
+    }
+    uint8_t bytes[512];
+    size_t used = 0;
+    for (char16_t unit : text) {
+        bytes[used++] = static_cast<uint8_t>(unit & 0xFF);
+        bytes[used++] = static_cast<uint8_t>(unit >> 8);
+        if (used == sizeof bytes) {
+            sha.update(bytes, used);
+            used = 0;
+        }
+    }
+    sha.update(bytes, used);
 }
 
 } // namespace ostmere

@@ -29,5 +29,7 @@ class CSha1 {
 };
 
 std::u16string digestToHex(const uint8_t digest[20]);
+// Feeds a text as UTF-16 code units, low byte first, without terminator.
+void feedText(CSha1& sha, const std::u16string& text);
 
 } // namespace ostmere

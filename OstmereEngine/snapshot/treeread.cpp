@@ -32,12 +32,4 @@ void hashFile(CProgressSink* sink, const std::u16string& fullPath, CSha1& sha) {
         TK_RAISE(u"Unable read a source file:" + fullPath);
 }
 
-std::u16string entryName(const std::u16string& directory, const std::string& rawName) {
-    std::u16string name = utf8ToUtf16(rawName);
-    if (name.find(u'\\') != std::u16string::npos)
-        TK_RAISE(u"Unable to represent a file name that contains a backslash: " + directory +
-                 u" holds " + name);
-    return name;
-}
-
 } // namespace ostmere

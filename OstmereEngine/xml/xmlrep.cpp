@@ -3,6 +3,7 @@
 
 #include "core/platform.h"
 #include "core/tkerr.h"
+#include "xml/metadatalist.h"
 #include "xml/pathtree.h"
 #include "xml/xmldoc.h"
 #include "xml/xmlstream.h"
@@ -44,6 +45,7 @@ CDirSnapshot readVaultDocument(const std::u16string& vaultFile) {
     snapshot.fileIds = readEntryList(requireSingleNode(vault, u"FileIDs"), u"idNode", "path", "id");
     snapshot.infoEntries =
         readEntryList(requireSingleNode(vault, u"VaultInfo"), u"infoEntry", "name", "value");
+    snapshot.meta = readMetadataList(vault);
     return snapshot;
 }
 
@@ -61,6 +63,8 @@ void writeVault(CProgressSink* sink, const std::u16string& vaultFile,
     writeAttributeList(doc, u"FSAttributes", snapshot.attributes);
     writeEntryList(doc, u"FileIDs", snapshot.fileIds, "path", "id", u"idNode");
     writeEntryList(doc, u"VaultInfo", snapshot.infoEntries, "name", "value", u"infoEntry");
+    if (!snapshot.meta.empty())
+        writeMetadataList(doc, snapshot.meta);
     doc.save(vaultFile);
     sink->setStatus(u"tkVault file Created. ");
     sink->setDetail(vaultFile);

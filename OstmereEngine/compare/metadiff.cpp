@@ -1,0 +1,35 @@
+#include "compare/metadiff.h"
+
+#include "snapshot/metadata.h"
+
+#include <unordered_set>
+
+namespace ostmere {
+
+void addMetadataChanges(CPatchInfo& info, const CDirSnapshot& newer, const CDirSnapshot& older) {
+    if (newer.meta.empty() && newer.files.size() + newer.directories.size() > 0)
+        return;
+    // Items written by the patch, and the directories whose entries it changes: applying
+    // gives those new times, so the newer tree's must be set again.
+    std::unordered_set<std::u16string> created;
+    for (const PathList* list : {&info.NewFiles, &info.ChangedFiles, &info.NewDirs,
+                                 &info.UnlinkedFiles, &info.UnlinkedDirectories})
+        for (const auto& path : *list) {
+            created.insert(path);
+            created.insert(path.substr(0, path.rfind(u'\\')));
+        }
+    info.metadata.clear();
+    auto olderIt = older.meta.begin();
+    for (const auto& [path, meta] : newer.meta) {
+        while (olderIt != older.meta.end() && olderIt->first < path)
+            ++olderIt;
+        const bool same = olderIt != older.meta.end() && olderIt->first == path &&
+                          olderIt->second == meta && !created.count(path);
+        if (!same)
+            info.metadata.emplace_hint(info.metadata.end(), path, meta);
+    }
+    info.metadataDigest = calcMetadataDigest(newer);
+    info.hasMetadata = true;
+}
+
+} // namespace ostmere
