@@ -122,6 +122,8 @@ bool allowedMessage(const std::string& m) {
         "The patch's file records do not end at its file table.",
         "The patch holds data after its file table.",
         "The patch's metadata record is damaged: ",
+        "The patch's signature record is damaged.",
+        "The patch holds data after its signature.",
     };
     if (exact.count(m))
         return true;

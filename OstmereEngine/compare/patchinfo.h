@@ -23,6 +23,8 @@ struct CPatchInfo {
     bool hasMetadata = false;
     std::u16string metadataDigest;
     MetaMap metadata;
+    // The key id of the signature record that ends a signed patch; empty when unsigned.
+    std::u16string signedBy;
 };
 
 } // namespace ostmere

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #if defined(_WIN32)
 #define OSTMERE_API __declspec(dllexport)
@@ -152,6 +153,30 @@ enum class ApplyResult {
 OSTMERE_API ApplyResult applyPatch(CProgressSink* sink, std::u16string directory,
                                    std::u16string patchFile, std::u16string reportFile,
                                    const ApplyOptions& options);
+
+// Signed patches. A key pair is made once; the secret key signs patches, and a target that
+// trusts the public key accepts only what it signed.
+OSTMERE_API std::u16string createSigningKey(const std::u16string& keyFile); // returns the key id
+OSTMERE_API void signPatch(CProgressSink* sink, const std::u16string& patchFile,
+                           const std::u16string& keyFile);
+
+struct TrustOptions {
+    std::vector<std::u16string> trustedKeyFiles; // public key files (".pub")
+    bool allowUnsigned = false;
+};
+
+struct SignatureStatus {
+    bool present = false;  // the patch is signed
+    bool verified = false; // by a trusted key, over exactly these bytes
+    std::u16string keyId;
+};
+
+// Reads the whole patch once and checks its signature against the trusted keys; raises when
+// the patch must be refused (unsigned while keys are trusted, an untrusted key, or bytes that
+// do not match the signature).
+OSTMERE_API SignatureStatus checkPatchSignature(CProgressSink* sink,
+                                                const std::u16string& patchFile,
+                                                const TrustOptions& trust);
 
 } // namespace ostmere
 

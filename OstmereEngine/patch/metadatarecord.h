@@ -13,5 +13,7 @@ constexpr uint32_t kMetadataRecordVersion = 1;
 void writeMetadataRecord(CFileReader& out, const CPatchInfo& info);
 // Reads the record at the current position into info; anything malformed is refused.
 void readMetadataRecord(CFileReader& in, CPatchInfo& info);
+// The same with the tag already read.
+void readMetadataRecordBody(CFileReader& in, CPatchInfo& info);
 
 } // namespace ostmere

@@ -2,8 +2,8 @@
 #include "core/fileReader.h"
 #include "core/fileio.h"
 #include "core/tkerr.h"
-#include "patch/metadatarecord.h"
 #include "patch/patchformat.h"
+#include "patch/trailer.h"
 
 #include <algorithm>
 #include <bit>
@@ -335,8 +335,7 @@ CPatchInfo loadPatchInfo(CProgressSink* sink, const std::u16string& patchFile) {
     const uint64_t recordsStart = in.tell();
     in.seek(tablePosition);
     const FileTable table = in.readFileTable();
-    if (!in.eof())
-        readMetadataRecord(in, info);
+    readTrailingRecords(in, info);
     checkFileLayout(in, info, recordsStart, tablePosition, table);
     sink->stepProgress();
     return info;
