@@ -4,6 +4,7 @@
 #include "core/outputpath.h"
 #include "core/platform.h"
 #include "core/tkerr.h"
+#include "xml/xmlstream.h"
 #include "xml/xmltext.h"
 
 #include <new>
@@ -145,9 +146,11 @@ XmlElement CXmlDocument::findOrCreateChild(XmlElement parent, const std::u16stri
     std::string key = toXmlText(name);
     if (auto found = index.find(key); found != index.end())
         return XmlElement(found->second);
-    XmlElement child = createElement(u"fNode");
+    // Made in place: moving a staged element under a deep parent would walk all its ancestors.
+    XmlElement child = parent.append_child("fNode");
+    if (!child)
+        raiseXml(CXmlError::E_OUTOFMEMORY_CODE);
     setXmlAttribute(child, "path", key);
-    appendChild(parent, child);
     index.emplace(std::move(key), child.internal_object());
     return child;
 }
