@@ -27,8 +27,7 @@ const std::vector<OptionSpec>& optionSpecs() {
         {"update-vault", 0, nullptr, "rewrite VAULT to the state of NEWDIR afterwards"},
         {"continue-on-errors", 0, nullptr,
          "skip items that cannot be removed, created or written (not recommended)"},
-        {"ignore-fingerprint", 0, nullptr,
-         "skip the fingerprint checks before and after (not recommended)"},
+        {"ignore-fingerprint", 0, nullptr, "skip the fingerprint and stored-file checks (unsafe)"},
         {"dry-run", 'n', nullptr,
          "check the target and the whole patch and list the changes; change nothing"},
     };

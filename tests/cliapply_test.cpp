@@ -52,8 +52,9 @@ TEST_F(CliApply, MismatchAfterApplyingExitsThree) {
 TEST_F(CliApply, StoppedRunExitsOneWithTheEngineError) {
     CliRun run = ostmere(base, {"apply", base / "target", patch});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "ostmere: Unable to remove item. " + (base / "target/gone").string() +
-                           ": Directory not empty\n");
+    EXPECT_EQ(
+        run.err.rfind("ostmere: Unable to remove item. " + (base / "target/gone").string(), 0), 0u)
+        << run.err;
     // The engine's full text only with --verbose.
     copyTree(base / "older", base / "again");
     run = ostmere(base, {"apply", "--verbose", base / "again", patch});

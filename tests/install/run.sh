@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch DESTDIR, checks what landed there, and builds a small
 # consumer against it twice: with find_package(Ostmere) and with pkg-config.
-# Usage: run.sh BUILD_DIR
+# Usage: run.sh BUILD_DIR gui|nogui
 set -euo pipefail
 build=$1
+gui=${2:-nogui}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -20,7 +21,7 @@ for f in bin/ostmere include/ostmere/OstmereEngine.h include/ostmere/ostmere_ver
          share/doc/ostmere/LICENSE; do
   [ -e "$p/$f" ] || fail "missing $f"
 done
-if [ -e "$build/ostmere-gui" ]; then
+if [ "$gui" = gui ]; then
   for f in bin/ostmere-gui share/man/man1/ostmere-gui.1 share/applications/ostmere.desktop \
            share/icons/hicolor/scalable/apps/ostmere.svg; do
     [ -e "$p/$f" ] || fail "missing $f"
