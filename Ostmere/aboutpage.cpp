@@ -3,6 +3,7 @@
 #include "credits.h"
 
 #include <QPainter>
+#include <QResizeEvent>
 #include <QVBoxLayout>
 
 namespace {
@@ -34,10 +35,11 @@ class CreditDisplay : public QWidget {
   protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
-        if (!page_->state_)
-            return painter.fillRect(rect(), background);
-        painter.drawPixmap(0, 0, page_->state_->canvas);
+        painter.fillRect(rect(), background);
+        if (page_->state_)
+            painter.drawPixmap(0, 0, page_->state_->canvas);
     }
+    void resizeEvent(QResizeEvent*) override { page_->fitCanvas(); }
 
   private:
     CDlgHelp* page_;
@@ -64,6 +66,24 @@ void CDlgHelp::startScrolling() {
     state_->canvas = QPixmap(area.width(), area.height() + lineSpace);
     state_->canvas.fill(background);
     timer_.start();
+    display->update();
+}
+
+// A resized display keeps the lines already shown: the canvas grows or shrinks around them,
+// the text staying centred and its newest line staying at the bottom.
+void CDlgHelp::fitCanvas() {
+    if (!state_)
+        return display->update();
+    State& s = *state_;
+    const QSize area = display->size().expandedTo(display->minimumSize());
+    if (area.width() == s.canvas.width() && area.height() == s.visibleHeight)
+        return;
+    QPixmap canvas(area.width(), area.height() + lineSpace);
+    canvas.fill(background);
+    QPainter(&canvas).drawPixmap((area.width() - s.canvas.width()) / 2,
+                                 area.height() - s.visibleHeight, s.canvas);
+    s.canvas = canvas;
+    s.visibleHeight = area.height();
     display->update();
 }
 

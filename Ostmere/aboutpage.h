@@ -26,6 +26,8 @@ class CDlgHelp : public QWidget {
     int linePitch() const;
 
     QWidget* display; // the area the text scrolls through
+    // Matches the scroller's canvas to the display's size after a resize.
+    void fitCanvas();
 
   private:
     struct State;

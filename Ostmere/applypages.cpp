@@ -15,7 +15,7 @@ CDlgApply::CDlgApply(QWidget* parent) : PageBase(opApplyPatch, u"Apply_", parent
     continueOnErrors = new QCheckBox("Continue on Filesystem Errors(Not Recomnded)", this);
     addRowWidget(continueOnErrors);
     viewReport = addViewReportButton(reportFile);
-    applyPatch = addActionButton("Apply Patch");
+    applyPatch = addActionButton("&Apply Patch");
 }
 
 void CDlgApply::forEachItem(CDlgItemsItSink& visitor) {
@@ -47,7 +47,7 @@ CDlgPatchInfo::CDlgPatchInfo(QWidget* parent) : PageBase(opQuerryPatch, u"PatchI
     reportFile = addComboRow("XML Diff Report");
     reportBrowse = addFileBrowse(reportFile, FileFilter::report, true);
     viewReport = addViewReportButton(reportFile);
-    querryPatch = addActionButton("Querry Patch");
+    querryPatch = addActionButton("&Querry Patch");
 }
 
 void CDlgPatchInfo::forEachItem(CDlgItemsItSink& visitor) {
@@ -72,7 +72,7 @@ CDlgFinger::CDlgFinger(QWidget* parent) : PageBase(opFingerprint, u"Fingerprint_
     result = new QLineEdit(this);
     result->setReadOnly(true);
     addLabelledRow("Fingerprint", result);
-    fingerprint = addActionButton("Fingerprint");
+    fingerprint = addActionButton("&Fingerprint");
 }
 
 void CDlgFinger::forEachItem(CDlgItemsItSink& visitor) {

@@ -12,7 +12,7 @@ CDlgCrPatch::CDlgCrPatch(QWidget* parent) : PageBase(opCreatePatch, u"CrPatch_",
     reportBrowse = addFileBrowse(reportFile, FileFilter::report, true);
     filter = addComboRow("File Ignore Filter");
     viewReport = addViewReportButton(reportFile);
-    createPatch = addActionButton("Create Patch");
+    createPatch = addActionButton("Create &Patch");
 }
 
 void CDlgCrPatch::forEachItem(CDlgItemsItSink& visitor) {
@@ -49,7 +49,7 @@ CDlgCrVaultPatch::CDlgCrVaultPatch(QWidget* parent)
     updateVault = new QCheckBox("Update Vault File", this);
     addRowWidget(updateVault);
     viewReport = addViewReportButton(reportFile);
-    createPatch = addActionButton("Create Patch");
+    createPatch = addActionButton("Create &Patch");
 }
 
 void CDlgCrVaultPatch::forEachItem(CDlgItemsItSink& visitor) {
@@ -79,7 +79,7 @@ CDlgCrValut::CDlgCrValut(QWidget* parent) : PageBase(opCreateVault, u"CrVault_",
     vaultFile = addComboRow("Vault File");
     vaultBrowse = addFileBrowse(vaultFile, FileFilter::vault, true);
     filter = addComboRow("File Ignore Filter");
-    createVault = addActionButton("Create Vault");
+    createVault = addActionButton("Create &Vault");
 }
 
 void CDlgCrValut::forEachItem(CDlgItemsItSink& visitor) {

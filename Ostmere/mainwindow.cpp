@@ -4,22 +4,23 @@
 #include "guithread.h"
 #include "pages.h"
 #include "registry.h"
+#include "windowicon.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <climits>
 #include <iostream>
 
 namespace {
@@ -41,9 +42,12 @@ QLabel* makeStatusText(QWidget* parent) {
 COstmereDlg::COstmereDlg(EngineCalls calls, QWidget* parent)
     : QWidget(parent), buffer_(new uint8_t[workBufferSize]), calls_(std::move(calls)) {
     setWindowTitle("Ostmere");
+    setWindowIcon(ostmereIcon());
     auto* layout = new QVBoxLayout(this);
     tabs = new QTabWidget(this);
-    tabs->setUsesScrollButtons(false); // all seven tabs stay in sight
+    // The window opens wide enough for all seven tabs; on a narrow screen it may be made
+    // narrower, and the tab bar scrolls instead of forcing the width.
+    tabs->setUsesScrollButtons(true);
     layout->addWidget(tabs, 1);
 
     auto* frame = new QGroupBox("Status", this);
@@ -54,7 +58,7 @@ COstmereDlg::COstmereDlg(EngineCalls calls, QWidget* parent)
     progress->setTextVisible(false);
     progress->setRange(0, 1);
     progress->setValue(0);
-    cancelButton = new QPushButton("Cancel", frame);
+    cancelButton = new QPushButton("&Cancel", frame);
     cancelButton->setEnabled(false);
     grid->addWidget(statusLine, 0, 0, 1, 2);
     grid->addWidget(progress, 1, 0);
@@ -63,6 +67,8 @@ COstmereDlg::COstmereDlg(EngineCalls calls, QWidget* parent)
     layout->addWidget(frame);
     // The button only raises the flag; the worker stops at its next sink call.
     connect(cancelButton, &QPushButton::clicked, this, [this] { cancel_ = true; });
+    frameTimer_.setInterval(ProgressRelay::frame);
+    connect(&frameTimer_, &QTimer::timeout, this, &COstmereDlg::showProgress);
 
     createPages();
     connect(tabs, &QTabWidget::currentChanged, this, &COstmereDlg::onTabChanged);
@@ -84,6 +90,15 @@ COstmereDlg::~COstmereDlg() {
         if (worker_.joinable()) // the events above may have joined it already
             worker_.join();
     }
+}
+
+QSize COstmereDlg::sizeHint() const {
+    QSize hint = QWidget::sizeHint();
+    const QMargins margins = layout()->contentsMargins();
+    // The slack keeps the scroll buttons away at exactly this width.
+    const int allTabs = tabs->tabBar()->sizeHint().width() + margins.left() + margins.right() + 24;
+    hint.setWidth(std::max(hint.width(), allTabs));
+    return hint;
 }
 
 void COstmereDlg::createPages() {
@@ -123,7 +138,7 @@ void COstmereDlg::onTabChanged(int index) {
         helpPage->stopScrolling();
 }
 
-void COstmereDlg::setMessageHandler(std::function<void(const QString&)> handler) {
+void COstmereDlg::setMessageHandler(MessageHandler handler) {
     messageHandler_ = std::move(handler);
 }
 
@@ -145,51 +160,89 @@ void COstmereDlg::startWorker(int operation) {
     if (worker_.joinable() || operation < 0 || operation >= operationCount)
         return;
     workerDone_ = false;
+    focusBefore_ = QApplication::focusWidget();
+    relay_.restart();
+    frameTimer_.start();
     worker_ = std::thread([this, operation] { runOperation(operation); });
 }
 
 void COstmereDlg::runOperation(int operation) {
     PageBase* page = pages_[operation];
     cancel_ = false;
+    unverified_ = false;
+    std::u16string outputPath;
     onGui([&] {
         lockTabs(true);
         cancelButton->setEnabled(true);
         CControlDisabler disabler;
         page->forEachItem(disabler);
+        outputPath = page->outputFile();
     });
     CTimer timer;
     timer.start();
+    PartialOutput output(outputPath);
+    std::u16string error;
+    const RunEnding ending = runJob(page, error);
+    timer.stop();
+    const bool removed = ending != RunEnding::succeeded && output.removeIfCreated();
+    const QString elapsed = QString::fromStdU16String(timer.getTime());
+    onGui([&] { endRun(page, ending, elapsed, removed, output.displayPath()); });
+    // The box comes after the status lines, so that they tell the ending behind it.
+    if (ending == RunEnding::failed)
+        showMessage(error);
+    workerDone_ = true;
+    QMetaObject::invokeMethod(
+        this, [this] { finishWorker(); }, Qt::QueuedConnection);
+}
+
+RunEnding COstmereDlg::runJob(PageBase* page, std::u16string& error) {
     try {
         EngineJob job;
         onGui([&] { job = page->prepare(calls_); });
         job(this);
+        if (unverified_)
+            return RunEnding::notVerified;
         onGui([&] {
             CRegistryWriter writer;
             page->forEachItem(writer);
         });
+        return RunEnding::succeeded;
     } catch (const std::u16string& text) {
-        showMessage(text);
+        error = text;
     } catch (const CTKErr& err) {
-        showMessage(err.toStr());
+        error = err.toStr();
     } catch (const COPCancel&) {
         cancel_ = false;
-        // Without the cancel test: a second Cancel must not throw out of the handler.
-        onGui([this] { showStatus("Cancelled"); });
+        return RunEnding::cancelled;
     } catch (...) {
-        showMessage(u"A general unknown error has occured.");
+        error = u"A general unknown error has occured.";
     }
-    timer.stop();
-    const QString completed = QString::fromStdU16String(u"Completed.  Time:" + timer.getTime());
-    onGui([&] {
-        detailLine->setText(completed);
-        cancelButton->setEnabled(false);
-        CControlEnabler enabler;
-        page->forEachItem(enabler);
-        lockTabs(false);
-    });
-    workerDone_ = true;
-    QMetaObject::invokeMethod(
-        this, [this] { finishWorker(); }, Qt::QueuedConnection);
+    return RunEnding::failed;
+}
+
+// On the window's thread: the last progress first, then what the ending says over it.
+void COstmereDlg::endRun(PageBase* page, RunEnding ending, const QString& elapsed,
+                         bool removedOutput, const QString& output) {
+    frameTimer_.stop();
+    showProgress();
+    if (ending == RunEnding::succeeded) {
+        progress->setValue(progress->maximum());
+    } else {
+        progress->setValue(0);
+        QString status = endingStatus(ending, tabs->tabText(tabs->indexOf(page)));
+        if (removedOutput)
+            status += " The unfinished patch file was removed: " + output;
+        showStatus(status);
+    }
+    detailLine->setText(endingDetail(ending, elapsed.toStdU16String()));
+    if (ending == RunEnding::notVerified)
+        showBox(MessageKind::warning, unverifiedApplyWarning(applyPage->directory->currentText()));
+    cancelButton->setEnabled(false);
+    CControlEnabler enabler;
+    page->forEachItem(enabler);
+    lockTabs(false);
+    if (focusBefore_ && focusBefore_->isEnabled())
+        focusBefore_->setFocus();
 }
 
 // The bar is disabled for the look; the other tabs too, since Ctrl+Tab ignores the bar.
@@ -235,42 +288,65 @@ void COstmereDlg::showStatus(const QString& text) {
     emit statusShown(text);
 }
 
+void COstmereDlg::showProgress() {
+    const auto view = relay_.take();
+    if (!view)
+        return;
+    if (view->status)
+        showStatus(*view->status);
+    if (view->detail)
+        detailLine->setText(*view->detail);
+    if (progress->maximum() != view->maximum)
+        progress->setRange(0, view->maximum);
+    progress->setValue(view->position);
+}
+
+// The worker waits for the window at most once per frame; in between the frame timer shows
+// what a long engine step left behind.
+void COstmereDlg::publishProgress() {
+    if (relay_.frameDue())
+        onGui([this] { showProgress(); });
+}
+
 void COstmereDlg::setStatus(const std::u16string& text) {
-    const QString copy = QString::fromStdU16String(text);
-    onGui([&] { showStatus(copy); });
+    if (isUnverifiedApplyStatus(text))
+        unverified_ = true;
+    relay_.setStatus(text);
+    publishProgress();
     throwIfCancelled();
 }
 
 void COstmereDlg::setDetail(const std::u16string& text) {
-    const QString copy = QString::fromStdU16String(text);
-    onGui([&] { detailLine->setText(copy); });
+    relay_.setDetail(text);
+    publishProgress();
     throwIfCancelled();
 }
 
 void COstmereDlg::showMessage(const std::u16string& text) {
-    const QString copy = QString::fromStdU16String(text);
-    onGui([&] {
-        if (destroying_)
-            return;
-        if (messageHandler_)
-            messageHandler_(copy);
-        else
-            QMessageBox::information(this, "Ostmere", copy, QMessageBox::Ok);
-    });
+    const QString copy = displayPaths(QString::fromStdU16String(text));
+    onGui([&] { showBox(MessageKind::error, copy); });
+}
+
+void COstmereDlg::showBox(MessageKind kind, const QString& text) {
+    if (destroying_)
+        return;
+    if (messageHandler_)
+        return messageHandler_(kind, text);
+    MessageBox box(kind, text, this);
+    box.exec();
 }
 
 void COstmereDlg::setProgressRange(uint32_t steps) {
-    // A bar of range 0..0 would show a busy animation; an empty stage shows an empty bar.
-    const int maximum = static_cast<int>(std::clamp<uint32_t>(steps, 1, INT_MAX));
-    onGui([&] { progress->setRange(0, maximum); });
+    relay_.setRange(steps);
 }
 
 void COstmereDlg::resetProgress() {
-    onGui([&] { progress->setValue(0); });
+    relay_.reset();
 }
 
 void COstmereDlg::stepProgress() {
-    onGui([&] { progress->setValue(std::min(progress->value() + 1, progress->maximum())); });
+    relay_.step();
+    publishProgress();
     throwIfCancelled();
 }
 

@@ -1,10 +1,13 @@
 // The main window: a tab page per operation and the About page, the status frame, and the
 // progress sink through which a running operation reports back. Each operation runs on its
-// own worker thread; the sink calls hop to the window's thread to touch the widgets.
+// own worker thread; the sink records the progress and the window shows it once per frame.
 #pragma once
 
 #include "OstmereEngine.h"
 #include "enginecalls.h"
+#include "messagebox.h"
+#include "progressrelay.h"
+#include "runending.h"
 
 #include <QWidget>
 #include <array>
@@ -12,6 +15,9 @@
 #include <functional>
 #include <memory>
 #include <thread>
+
+#include <QPointer>
+#include <QTimer>
 
 class QLabel;
 class QProgressBar;
@@ -42,7 +48,8 @@ class COstmereDlg : public QWidget, public CProgressSink, public CTraceSink {
     void viewReport(const QString& path);
 
     // Replace the message box (OK button) and the report viewer, for example by recorders.
-    void setMessageHandler(std::function<void(const QString&)> handler);
+    using MessageHandler = std::function<void(MessageKind, const QString&)>;
+    void setMessageHandler(MessageHandler handler);
     void setReportViewer(std::function<void(const QString&)> viewer);
 
     uint32_t getBufferSize() override { return workBufferSize; }
@@ -54,6 +61,9 @@ class COstmereDlg : public QWidget, public CProgressSink, public CTraceSink {
     void resetProgress() override;
     void stepProgress() override;
     void trace(const std::u16string& line) override;
+
+    // Wide enough for all tabs; the minimum stays narrower (the tab bar then scrolls).
+    QSize sizeHint() const override;
 
     QTabWidget* tabs;
     QLabel* statusLine;
@@ -79,8 +89,14 @@ class COstmereDlg : public QWidget, public CProgressSink, public CTraceSink {
     void createPages();
     void loadHistories();
     void onTabChanged(int index);
-    void runOperation(int operation); // worker thread
+    void runOperation(int operation);                        // worker thread
+    RunEnding runJob(PageBase* page, std::u16string& error); // worker thread
+    void endRun(PageBase* page, RunEnding ending, const QString& elapsed, bool removedOutput,
+                const QString& output);
     void finishWorker();
+    void showProgress();
+    void publishProgress();
+    void showBox(MessageKind kind, const QString& text);
     void lockTabs(bool locked);
     void throwIfCancelled();
     void showStatus(const QString& text);
@@ -89,11 +105,15 @@ class COstmereDlg : public QWidget, public CProgressSink, public CTraceSink {
     std::unique_ptr<uint8_t[]> buffer_;
     std::array<PageBase*, 6> pages_{}; // by operation number
     EngineCalls calls_;
-    std::function<void(const QString&)> messageHandler_;
+    MessageHandler messageHandler_;
     std::function<void(const QString&)> reportViewer_;
     std::atomic<bool> cancel_{false};
     std::atomic<bool> workerDone_{false};
     std::thread worker_;
+    ProgressRelay relay_;
+    QTimer frameTimer_;             // shows the relay's state while a run is going
+    QPointer<QWidget> focusBefore_; // where the keyboard was when the run started
+    bool unverified_ = false;       // worker only: the engine said the check after Apply failed
     bool closePending_ = false;
     bool destroying_ = false;
 };

@@ -13,7 +13,7 @@
 #include <functional>
 #include <initializer_list>
 
-class QFileDialog;
+#include <QFileDialog>
 
 enum class FileFilter { patch, vault, report };
 
@@ -21,6 +21,21 @@ enum class FileFilter { patch, vault, report };
 // current text as the initial name, the first filter's extension for names typed without one,
 // and no overwrite prompt.
 void configureFileDialog(QFileDialog& dialog, FileFilter filter, bool save, const QString& current);
+
+// The pages' file dialog: it closes only on a file whose folder exists, so that a run does not
+// start with an output path it cannot create. The complaint is a message box unless replaced.
+class FileDialog : public QFileDialog {
+    Q_OBJECT
+  public:
+    using QFileDialog::QFileDialog;
+    std::function<void(const QString&)> complain;
+    void accept() override;
+};
+
+// An editable history field: no inline completion and no matching that ignores letter case,
+// so the text that reaches the engine is exactly the typed one; a dropped file or folder
+// replaces the text with its local path.
+QComboBox* makeHistoryField(QWidget* parent);
 
 // The engine call of one run, with the field texts already taken from the page.
 using EngineJob = std::function<void(CProgressSink*)>;
@@ -33,6 +48,9 @@ class PageBase : public QWidget, public CCmnDlgFunctions {
     int operation() const { return operation_; }
     // Called on the window's thread at the start of a run.
     virtual EngineJob prepare(const EngineCalls& calls) = 0;
+    // The file a run of this page creates (the patch), empty when it creates none that a
+    // broken-off run could leave half written. Window thread.
+    virtual std::u16string outputFile() const { return {}; }
 
     QPushButton* helpButton; // present on every page, never shown
 

@@ -24,6 +24,7 @@ class CDlgCrPatch : public PageBase {
     explicit CDlgCrPatch(QWidget* parent = nullptr);
     void forEachItem(CDlgItemsItSink& visitor) override;
     EngineJob prepare(const EngineCalls& calls) override;
+    std::u16string outputFile() const override { return text(patchFile); }
 
     QComboBox* olderDir; // olddir
     QPushButton* olderBrowse;
@@ -44,6 +45,7 @@ class CDlgCrVaultPatch : public PageBase {
     explicit CDlgCrVaultPatch(QWidget* parent = nullptr);
     void forEachItem(CDlgItemsItSink& visitor) override;
     EngineJob prepare(const EngineCalls& calls) override;
+    std::u16string outputFile() const override { return text(patchFile); }
 
     QComboBox* directory; // dir
     QPushButton* directoryBrowse;

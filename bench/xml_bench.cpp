@@ -3,6 +3,7 @@
 #include "OstmereEngine.h"
 #include "compare/patchinfo.h"
 #include "core/tkerr.h"
+#include "quietsink.h"
 #include "snapshot/dirscan.h"
 #include "xml/xmlrep.h"
 
@@ -15,21 +16,6 @@
 using namespace ostmere;
 
 namespace {
-
-class QuietSink : public CProgressSink {
-  public:
-    uint32_t getBufferSize() override { return static_cast<uint32_t>(buffer_.size()); }
-    uint8_t* getBuffer() override { return buffer_.data(); }
-    void setStatus(const std::u16string&) override {}
-    void setDetail(const std::u16string&) override {}
-    void showMessage(const std::u16string&) override {}
-    void setProgressRange(uint32_t) override {}
-    void resetProgress() override {}
-    void stepProgress() override {}
-
-  private:
-    std::vector<uint8_t> buffer_ = std::vector<uint8_t>(1 << 16);
-};
 
 CDirSnapshot syntheticSnapshot(int entries) {
     CDirSnapshot snapshot;
@@ -68,7 +54,7 @@ template <typename Run> double seconds(Run run) {
 
 double vaultRoundTrip(int entries, const std::u16string& file) {
     CDirSnapshot snapshot = syntheticSnapshot(entries);
-    QuietSink sink;
+    QuietSink sink(1 << 16);
     return seconds([&] {
         writeVault(&sink, file, snapshot);
         readVault(&sink, file);
@@ -79,7 +65,7 @@ double reportOneDirectory(int paths, const std::u16string& file) {
     CPatchInfo info;
     for (int i = 0; i < paths; ++i)
         info.NewFiles.push_back(u"\\one\\file" + decimal(i) + u".dat");
-    QuietSink sink;
+    QuietSink sink(1 << 16);
     return seconds([&] { writeDiffReport(&sink, file, info); });
 }
 

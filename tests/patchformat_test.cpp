@@ -410,7 +410,52 @@ TEST_F(PatchFormat, PatchWriterReportsAFullDisk) {
         message = errorOf([&] { diffPatch(older.path(), newer.path(), patch); });
     }
     EXPECT_EQ(message.rfind("Unable write buffer to a patch.", 0), 0u) << message;
-    EXPECT_EQ(errorOf([&] { loadInfo(patch); }), "This patch file has not been properly written.");
+    // The incomplete patch never takes the path, and its temporary file is gone.
+    EXPECT_FALSE(fs::exists(patch));
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
+} // namespace
+
+namespace {
+
+// Paths \d<i>\f<i> for i in [from, to), in descending order: the lists need not be sorted.
+PathList manyPaths(int from, int to) {
+    PathList paths;
+    for (int i = to - 1; i >= from; --i)
+        paths.push_back(utf8ToUtf16("\\d" + std::to_string(i % 97) + "\\f" + std::to_string(i)));
+    return paths;
+}
+
+TEST(PatchLayoutCheck, FiftyThousandFilesLoadAndMismatchesAreNamed) {
+    TempDir dir;
+    CPatchInfo info;
+    info.NewFiles = manyPaths(0, 30000);
+    info.ChangedFiles = manyPaths(30000, 50000);
+    info.ChangedFiles.push_back(info.ChangedFiles.front()); // listed twice, stored once
+    std::vector<StoredFile> files;
+    for (const PathList* list : {&info.NewFiles, &info.ChangedFiles})
+        for (size_t i = 0; i + (list == &info.ChangedFiles) < list->size(); ++i)
+            files.push_back({(*list)[i], "", u""});
+    writeCraftedPatch(dir / "all.tkp", info, files);
+    const CPatchInfo loaded = loadInfo(dir / "all.tkp");
+    EXPECT_EQ(loaded.NewFiles, info.NewFiles);
+    EXPECT_EQ(loaded.ChangedFiles, info.ChangedFiles);
+
+    // A stored file no list names, sorting between listed ones, and one after all of them.
+    for (const std::u16string extra : {u"\\d5\\f5x", u"\\zz"}) {
+        std::vector<StoredFile> more = files;
+        more.push_back({extra, "", u""});
+        writeCraftedPatch(dir / "extra.tkp", info, more);
+        EXPECT_EQ(errorOf([&] { loadInfo(dir / "extra.tkp"); }),
+                  "The patch's file table does not match its file lists: " + utf16ToUtf8(extra));
+    }
+    // A listed file that is not stored is named by the first list that holds it.
+    std::vector<StoredFile> fewer(files.begin() + 1, files.end());
+    writeCraftedPatch(dir / "fewer.tkp", info, fewer);
+    EXPECT_EQ(errorOf([&] { loadInfo(dir / "fewer.tkp"); }),
+              "The patch's file table does not match its file lists: " +
+                  utf16ToUtf8(info.NewFiles.front()));
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "core/beneath.h"
 #include "core/fileReader.h"
 #include "core/frame.h"
+#include "core/outputpath.h"
 #include "core/platform.h"
 #include "core/tkerr.h"
 #include "patch/patchformat.h"
@@ -139,6 +140,7 @@ ApplyResult applyPatchWithHooks(CProgressSink* sink, std::u16string directory,
     const CPatchInfo patch = loadPatchInfo(sink, patchFile);
     if (!dirExists(directory))
         TK_RAISE(u"Directory for patch application does  not exists: " + directory);
+    requireSafeOutputs({{reportFile}, {patchFile}, {directory}});
     CInputFile in(patchFile);
     const uint64_t tablePosition = in.readHeader();
     const FileTable table = readCheckedFileTable(in, tablePosition, patch);

@@ -68,6 +68,15 @@ std::u16string decimal(int64_t value) {
     return std::u16string(digits.begin(), digits.end());
 }
 
+bool isLowerHex(const std::u16string& text, size_t digits) {
+    if (text.size() != digits)
+        return false;
+    for (char16_t c : text)
+        if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f')))
+            return false;
+    return true;
+}
+
 std::u16string hex(uint32_t value) {
     static const char16_t digits[] = u"0123456789abcdef";
     std::u16string text;

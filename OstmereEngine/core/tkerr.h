@@ -13,6 +13,8 @@ namespace ostmere {
 // Decimal ("%d") and lower-case hexadecimal ("%x") texts as the messages and files use them.
 std::u16string decimal(int64_t value);
 std::u16string hex(uint32_t value);
+// True when text is exactly `digits` lower-case hexadecimal digits, as ids and digests are.
+bool isLowerHex(const std::u16string& text, size_t digits);
 
 } // namespace ostmere
 

@@ -119,6 +119,24 @@ OSTMERE_API std::u16string tkFingerprint(CProgressSink* sink, std::u16string dir
 
 namespace ostmere {
 
+// How the engine may use the machine; a caller's sink hands them over by also deriving from
+// COptionsSink. Without it the defaults hold.
+struct EngineOptions {
+    // Threads that read and hash file contents while the caller's thread reports them in
+    // order; 0 means one per core. At most kMaxHashJobs are used.
+    uint32_t hashJobs = 0;
+    static constexpr uint32_t kMaxHashJobs = 16;
+};
+
+// Optional further interface of a sink, found with dynamic_cast like CTraceSink.
+class OSTMERE_API COptionsSink {
+  public:
+    virtual EngineOptions engineOptions() = 0;
+
+  protected:
+    ~COptionsSink() = default;
+};
+
 struct ApplyOptions {
     bool continueOnErrors = false;
     bool ignoreFingerprint = false;

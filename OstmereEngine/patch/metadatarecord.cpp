@@ -13,15 +13,6 @@ namespace {
     TK_RAISE(u"The patch's metadata record is damaged: " + what);
 }
 
-bool isHexDigest(const std::u16string& text) {
-    if (text.size() != 40)
-        return false;
-    for (char16_t c : text)
-        if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f')))
-            return false;
-    return true;
-}
-
 } // namespace
 
 // Layout: tag, DWORD version, string digest, DWORD count, then count entries of string path,
@@ -48,7 +39,7 @@ void readMetadataRecordBody(CFileReader& in, CPatchInfo& info) {
     if (in.readDword() != kMetadataRecordVersion)
         damaged(u"unknown version");
     info.metadataDigest = in.readString();
-    if (!isHexDigest(info.metadataDigest))
+    if (!isLowerHex(info.metadataDigest, 40))
         damaged(u"digest");
     info.metadata.clear();
     for (uint32_t count = in.readDword(); count; --count) {

@@ -6,6 +6,7 @@
 #include "patch/trailer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -25,6 +26,33 @@ uint64_t loadLittleEndian(const uint8_t* in, int bytes) {
     for (int i = bytes - 1; i >= 0; --i)
         value = (value << 8) | in[i];
     return value;
+}
+
+// A code unit read as stored, low byte first.
+char16_t littleEndian(char16_t unit) {
+    if constexpr (std::endian::native == std::endian::little)
+        return unit;
+    return static_cast<char16_t>((unit >> 8) | (unit << 8));
+}
+
+// The first table key (in key order) that neither NewFiles nor ChangedFiles holds, or null.
+// Both sides are walked in ordinal order, so the check costs a sort, not a search per key.
+const std::u16string* firstKeyNotListed(const FileTable& table, const CPatchInfo& info) {
+    std::vector<const std::u16string*> listed;
+    listed.reserve(info.NewFiles.size() + info.ChangedFiles.size());
+    for (const PathList* list : {&info.NewFiles, &info.ChangedFiles})
+        for (const auto& path : *list)
+            listed.push_back(&path);
+    std::sort(listed.begin(), listed.end(),
+              [](const std::u16string* a, const std::u16string* b) { return *a < *b; });
+    auto next = listed.begin();
+    for (const auto& entry : table) {
+        while (next != listed.end() && **next < entry.first)
+            ++next;
+        if (next == listed.end() || **next != entry.first)
+            return &entry.first;
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -65,16 +93,13 @@ std::u16string CFileReader::readString() {
     // bytes already read ahead need no check, which spares two system calls per string.
     if (2 * n > bufferedBytes() && 2 * n > remaining())
         TK_RAISE(u"Unable to read a buffer from a patch.");
-    std::vector<uint8_t> bytes(2 * n);
-    readBuffer(bytes.data(), bytes.size());
-    std::u16string text;
-    text.reserve(n);
-    for (size_t i = 0; i < n; ++i) {
-        char16_t unit = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-        if (unit == 0)
-            break;
-        text += unit;
-    }
+    // Read straight into the string: no second copy of a long text exists at any time.
+    std::u16string text(n, u'\0');
+    readBuffer(text.data(), 2 * n);
+    for (char16_t& unit : text)
+        unit = littleEndian(unit);
+    if (size_t end = text.find(u'\0'); end != std::u16string::npos)
+        text.resize(end);
     return text;
 }
 
@@ -89,7 +114,7 @@ std::map<std::u16string, std::u16string> CFileReader::readInfoMap() {
     std::map<std::u16string, std::u16string> map;
     for (uint32_t count = readDword(); count; --count) {
         std::u16string key = readString();
-        map[key] = readString();
+        map.insert_or_assign(map.end(), std::move(key), readString());
     }
     return map;
 }
@@ -99,7 +124,7 @@ std::map<std::u16string, uint32_t> CFileReader::readAttributeMap() {
     std::map<std::u16string, uint32_t> map;
     for (uint32_t count = readDword(); count; --count) {
         std::u16string key = readString();
-        map[key] = readDword();
+        map.insert_or_assign(map.end(), std::move(key), readDword());
     }
     return map;
 }
@@ -109,7 +134,7 @@ FileTable CFileReader::readFileTable() {
     FileTable table;
     for (uint32_t count = readDword(); count; --count) {
         std::u16string key = readString();
-        table[key] = readQword();
+        table.insert_or_assign(table.end(), std::move(key), readQword());
     }
     return table;
 }
@@ -204,7 +229,8 @@ void CFileReader::writeFileTable(const FileTable& table) {
 }
 
 uint64_t CFileReader::writeFileRecord(CProgressSink* sink, const std::u16string& root,
-                                      const std::u16string& relativePath) {
+                                      const std::u16string& relativePath,
+                                      const ContentObserver& observe) {
     const uint64_t start = tell();
     writeType(TYPE_FILE);
     CInputFile source(root + relativePath);
@@ -222,10 +248,15 @@ uint64_t CFileReader::writeFileRecord(CProgressSink* sink, const std::u16string&
         if (n == 0)
             break;
         writeBuffer(buffer, n);
+        if (observe)
+            observe(buffer, n);
         copied += n;
     }
     if (size < 0 || copied != static_cast<uint64_t>(size))
         TK_RAISE(u"Unable read a source file:" + root + relativePath);
+    // A file that grew while it was copied is no longer the file that was stored.
+    if (source.size() != size)
+        TK_RAISE(u"A file changed while the patch was being made: " + root + relativePath);
     return start;
 }
 
@@ -353,18 +384,30 @@ void requireSafePaths(const CPatchInfo& info) {
         requireSafeRelativePath(entry.first);
 }
 
-uint64_t checkFileRecord(CFileReader& in, uint64_t position, const std::u16string& expectedPath) {
+uint64_t checkFileRecord(CFileReader& in, uint64_t& cursor, uint64_t position, uint64_t fileSize,
+                         const std::u16string& expectedPath) {
     requireSafeRelativePath(expectedPath);
-    in.seek(position);
+    // Records without content follow one another directly; the reader is then already there,
+    // and asking the system for positions and sizes per record would cost more than the check.
+    if (cursor != position)
+        in.seek(position);
     in.readType(TYPE_FILE);
-    const std::u16string path = in.readString();
-    if (path != expectedPath)
+    // The stored path is compared unit for unit, so its length fixes where the head ends: tag,
+    // string record (tag, DWORD, code units), QWORD record of the size.
+    in.readType(TYPE_STRING);
+    const uint64_t units = in.readDword();
+    cursor = position + 1 + 6 + 2 * units + 9;
+    if (units != expectedPath.size() || cursor > fileSize)
         TK_RAISE(u"The patch's file table does not match its file record: " + expectedPath);
+    std::u16string path(units, u'\0');
+    in.readBuffer(path.data(), 2 * units);
+    for (size_t i = 0; i < units; ++i)
+        if (littleEndian(path[i]) != expectedPath[i])
+            TK_RAISE(u"The patch's file table does not match its file record: " + expectedPath);
     const uint64_t size = in.readQword();
-    const int64_t total = in.size();
-    if (total < 0 || size > static_cast<uint64_t>(total) - in.tell())
+    if (cursor > fileSize || size > fileSize - cursor)
         TK_RAISE(u"Unable to fully read a patch file content");
-    return in.tell() + size;
+    return cursor + size;
 }
 
 void checkFileLayout(CFileReader& in, const CPatchInfo& info, uint64_t recordsStart,
@@ -375,18 +418,17 @@ void checkFileLayout(CFileReader& in, const CPatchInfo& info, uint64_t recordsSt
         for (const auto& path : *list)
             if (!table.count(path))
                 TK_RAISE(u"The patch's file table does not match its file lists: " + path);
-    for (const auto& [key, position] : table)
-        if (std::find(info.NewFiles.begin(), info.NewFiles.end(), key) == info.NewFiles.end() &&
-            std::find(info.ChangedFiles.begin(), info.ChangedFiles.end(), key) ==
-                info.ChangedFiles.end())
-            TK_RAISE(u"The patch's file table does not match its file lists: " + key);
+    if (const std::u16string* extra = firstKeyNotListed(table, info))
+        TK_RAISE(u"The patch's file table does not match its file lists: " + *extra);
     // The writer lays the records out back to back in table order, so each one must begin
     // where the one before it ended, and the last must end where the table begins.
+    const int64_t fileSize = in.size();
     uint64_t expected = recordsStart;
+    uint64_t cursor = ~uint64_t(0);
     for (const auto& [key, position] : table) {
         if (position != expected)
             TK_RAISE(u"The patch's file table does not match its file record: " + key);
-        expected = checkFileRecord(in, position, key);
+        expected = checkFileRecord(in, cursor, position, fileSize < 0 ? 0 : fileSize, key);
     }
     if (expected != tablePosition)
         TK_RAISE(u"The patch's file records do not end at its file table.");

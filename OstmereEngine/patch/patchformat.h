@@ -35,8 +35,11 @@ bool isSafeRelativePath(const std::u16string& path);
 void requireSafeRelativePath(const std::u16string& path);
 void requireSafePaths(const CPatchInfo& info);
 // Reads the head of the file record at position without its content: the record must name
-// expectedPath and hold all its bytes. Returns the position just after the record.
-uint64_t checkFileRecord(CFileReader& in, uint64_t position, const std::u16string& expectedPath);
+// expectedPath and hold all its bytes within fileSize. cursor is where the reader stands (no
+// seek when that is position) and is left just after the head. Returns the position just
+// after the record.
+uint64_t checkFileRecord(CFileReader& in, uint64_t& cursor, uint64_t position, uint64_t fileSize,
+                         const std::u16string& expectedPath);
 // The file table (just read, ending the file) must name exactly the new and changed files,
 // and their records must fill the space from recordsStart to the table without gap or overlap.
 void checkFileLayout(CFileReader& in, const CPatchInfo& info, uint64_t recordsStart,

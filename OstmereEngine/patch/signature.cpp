@@ -89,6 +89,18 @@ CKeyLine readKeyLine(const std::u16string& path) {
     return line;
 }
 
+template <size_t N>
+bool readKey(const std::u16string& path, const char* tag, std::u16string& keyId,
+             std::array<uint8_t, N>& key, size_t publicAt) {
+    requireSodium();
+    CKeyLine line = readKeyLine(path);
+    keyId = utf8ToUtf16(line.keyId);
+    const bool sound =
+        line.tag == tag && fromBase64(line.key, key) && keyIdOf(key.data() + publicAt) == keyId;
+    sodium_memzero(line.key.data(), line.key.size());
+    return sound;
+}
+
 // SHA-256 of the first `length` bytes of the file, through the sink's work buffer.
 void hashPrefix(CProgressSink* sink, CFileReader& file, uint64_t length, uint8_t* digest) {
     crypto_hash_sha256_state state;
@@ -132,15 +144,6 @@ std::string signedMessage(const uint8_t* digest, const std::string& header) {
     return std::string(reinterpret_cast<const char*>(digest), kDigestBytes) + header;
 }
 
-bool isKeyId(const std::u16string& text) {
-    if (text.size() != kKeyIdLength)
-        return false;
-    for (char16_t c : text)
-        if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f')))
-            return false;
-    return true;
-}
-
 } // namespace
 
 std::u16string generateKeyPair(const std::u16string& keyFile) {
@@ -157,24 +160,16 @@ std::u16string generateKeyPair(const std::u16string& keyFile) {
 }
 
 CSigningKey readSigningKey(const std::u16string& keyFile) {
-    requireSodium();
-    CKeyLine line = readKeyLine(keyFile);
     CSigningKey key;
-    key.keyId = utf8ToUtf16(line.keyId);
-    if (line.tag != kSecretTag || !fromBase64(line.key, key.secret) ||
-        keyIdOf(key.secret.data() + 32) != key.keyId)
+    // The public half is the second half of the secret key; the id must be its id.
+    if (!readKey(keyFile, kSecretTag, key.keyId, key.secret, 32))
         TK_RAISE(u"Not a secret key file of this program: " + keyFile);
-    sodium_memzero(line.key.data(), line.key.size());
     return key;
 }
 
 CTrustedKey readTrustedKey(const std::u16string& publicKeyFile) {
-    requireSodium();
-    CKeyLine line = readKeyLine(publicKeyFile);
     CTrustedKey key;
-    key.keyId = utf8ToUtf16(line.keyId);
-    if (line.tag != kPublicTag || !fromBase64(line.key, key.publicKey) ||
-        keyIdOf(key.publicKey.data()) != key.keyId)
+    if (!readKey(publicKeyFile, kPublicTag, key.keyId, key.publicKey, 0))
         TK_RAISE(u"Not a public key file of this program: " + publicKeyFile);
     return key;
 }
@@ -255,7 +250,7 @@ std::u16string readSignatureRecord(CFileReader& in) {
     if (in.readDword() != kSignatureRecordVersion)
         TK_RAISE(u"The patch's signature record is damaged.");
     std::u16string keyId = in.readString();
-    if (!isKeyId(keyId))
+    if (!isLowerHex(keyId, kKeyIdLength))
         TK_RAISE(u"The patch's signature record is damaged.");
     uint8_t rest[kDigestBytes + kSignatureBytes];
     in.readBuffer(rest, sizeof rest);

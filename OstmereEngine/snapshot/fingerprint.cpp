@@ -1,6 +1,7 @@
 #include "snapshot/fingerprint.h"
 
 #include "core/tkerr.h"
+#include "snapshot/hashpool.h"
 #include "snapshot/sha1.h"
 #include "snapshot/treeread.h"
 
@@ -8,11 +9,9 @@
 #include <bit>
 
 namespace ostmere {
+namespace {
 
-void calcFileIds(CProgressSink* sink, const std::u16string& root, CDirSnapshot& snapshot) {
-    sink->setStatus(u"Calculating file ids...");
-    sink->setProgressRange(static_cast<uint32_t>(snapshot.files.size()));
-    sink->resetProgress();
+void calcFileIdsInOrder(CProgressSink* sink, const std::u16string& root, CDirSnapshot& snapshot) {
     CSha1 sha;
     uint8_t digest[20];
     for (const auto& path : snapshot.files) {
@@ -20,6 +19,28 @@ void calcFileIds(CProgressSink* sink, const std::u16string& root, CDirSnapshot& 
         sha.start();
         hashFile(sink, root + path, sha);
         sha.finish(digest);
+        snapshot.fileIds[path] = digestToHex(digest);
+        sink->stepProgress();
+    }
+}
+
+} // namespace
+
+void calcFileIds(CProgressSink* sink, const std::u16string& root, CDirSnapshot& snapshot) {
+    sink->setStatus(u"Calculating file ids...");
+    sink->setProgressRange(static_cast<uint32_t>(snapshot.files.size()));
+    sink->resetProgress();
+    const uint32_t jobs = hashJobsFor(sink);
+    if (jobs == 1 || snapshot.files.size() < 2)
+        return calcFileIdsInOrder(sink, root, snapshot);
+    // The workers read ahead; this thread alone talks to the sink, file by file as before.
+    CHashPool pool(
+        snapshot.files.size(), [&](size_t i) { return root + snapshot.files[i]; },
+        sink->getBuffer(), sink->getBufferSize(), jobs);
+    uint8_t digest[20];
+    for (const auto& path : snapshot.files) {
+        sink->setDetail(u"Processing: " + path);
+        pool.next(digest);
         snapshot.fileIds[path] = digestToHex(digest);
         sink->stepProgress();
     }

@@ -10,17 +10,22 @@ TK_MODULE("fileio");
 namespace ostmere {
 
 void hashFile(CProgressSink* sink, const std::u16string& fullPath, CSha1& sha) {
+    hashFile(sink->getBuffer(), sink->getBufferSize(), fullPath, sha);
+}
+
+void hashFile(uint8_t* buffer, size_t chunk, const std::u16string& fullPath, CSha1& sha,
+              const std::atomic<bool>* abandon) {
     CStreamInputFile stream(fullPath);
     CInputFile descriptor(fullPath);
     int64_t size = descriptor.size();
     if (size < 0)
         TK_RAISE(u"Unable to get a file  size:" + fullPath);
-    uint8_t* buffer = sink->getBuffer();
-    const uint64_t chunk = sink->getBufferSize();
     if (static_cast<uint64_t>(size) > chunk)
         stream.adviseSequential();
     uint64_t total = 0;
     while (total < static_cast<uint64_t>(size)) {
+        if (abandon && abandon->load(std::memory_order_relaxed))
+            return;
         size_t n = static_cast<size_t>(std::min<uint64_t>(chunk, size - total));
         size_t got = stream.read(buffer, n);
         if (got == 0)

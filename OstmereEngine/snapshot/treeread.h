@@ -4,11 +4,18 @@
 #include "OstmereEngine.h"
 #include "snapshot/sha1.h"
 
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace ostmere {
 
 // Feeds the whole content of a file into sha, through the sink's work buffer.
 void hashFile(CProgressSink* sink, const std::u16string& fullPath, CSha1& sha);
+// The same through a given part of that buffer. When abandon becomes true the file is left
+// half read, without error: its digest is then of no use.
+void hashFile(uint8_t* buffer, size_t chunk, const std::u16string& fullPath, CSha1& sha,
+              const std::atomic<bool>* abandon = nullptr);
 
 } // namespace ostmere

@@ -1,15 +1,13 @@
 // The document object over pugixml, and the XML primitives the codecs are built from.
 #include "xml/xmldoc.h"
 
+#include "core/outputpath.h"
 #include "core/platform.h"
 #include "core/tkerr.h"
+#include "xml/xmlstream.h"
 #include "xml/xmltext.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <fcntl.h>
 #include <new>
-#include <unistd.h>
 
 TK_MODULE("xmlrep");
 
@@ -24,35 +22,19 @@ std::string narrow(const std::u16string& text) {
     return utf16ToUtf8(text);
 }
 
-// Writes the document to a temporary file beside the target and renames it over the target,
-// so a failed save leaves an earlier file of that name intact.
-bool saveReplacing(pugi::xml_document& document, const std::string& target) {
-    std::string temp;
-    int fd = -1;
-    // O_EXCL with mode 0666 leaves the permissions to the umask, as a plain create would.
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temp = target + ".part" + std::to_string(getpid()) + "-" + std::to_string(attempt);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            return false;
+// Hands pugixml's output to the replacing file and remembers a short write.
+class CFileWriter final : public pugi::xml_writer {
+  public:
+    explicit CFileWriter(COutputFile& file) : file_(file) {}
+    void write(const void* data, size_t size) override {
+        if (ok && size && file_.write(data, size) != size)
+            ok = false;
     }
-    if (fd < 0)
-        return false;
-    FILE* file = fdopen(fd, "wb");
-    if (!file) {
-        close(fd);
-        unlink(temp.c_str());
-        return false;
-    }
-    pugi::xml_writer_file writer(file);
-    document.save(writer, "\t", pugi::format_default, pugi::encoding_utf8);
-    bool ok = fflush(file) == 0 && ferror(file) == 0;
-    ok = fclose(file) == 0 && ok;
-    ok = ok && rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok)
-        unlink(temp.c_str());
-    return ok;
-}
+    bool ok = true;
+
+  private:
+    COutputFile& file_;
+};
 
 } // namespace
 
@@ -104,7 +86,22 @@ void CXmlDocument::save(const std::u16string& path) {
         staging_ = XmlElement();
         childIndex_.clear();
     }
-    if (!saveReplacing(*document, nativePath(path)))
+    // What the path names is checked first; a refusal is the engine's error, not the library's.
+    requireRegularOutput(path);
+    bool written = false;
+    try {
+        // Written beside the target and renamed over it, so a failed save leaves an earlier
+        // file of that name intact.
+        CReplacingFile out(path);
+        CFileWriter writer(out.file());
+        document->save(writer, "\t", pugi::format_default, pugi::encoding_utf8);
+        if (writer.ok) {
+            out.commit();
+            written = true;
+        }
+    } catch (const CTKErr&) {
+    }
+    if (!written)
         raiseXml(E_FAIL_CODE, u"Unable to write the XML file " + path);
 }
 
@@ -149,9 +146,11 @@ XmlElement CXmlDocument::findOrCreateChild(XmlElement parent, const std::u16stri
     std::string key = toXmlText(name);
     if (auto found = index.find(key); found != index.end())
         return XmlElement(found->second);
-    XmlElement child = createElement(u"fNode");
+    // Made in place: moving a staged element under a deep parent would walk all its ancestors.
+    XmlElement child = parent.append_child("fNode");
+    if (!child)
+        raiseXml(CXmlError::E_OUTOFMEMORY_CODE);
     setXmlAttribute(child, "path", key);
-    appendChild(parent, child);
     index.emplace(std::move(key), child.internal_object());
     return child;
 }

@@ -1,9 +1,16 @@
 // The two XML file formats: the vault of a tree and the diff report of a patch.
 #include "xml/xmlrep.h"
 
+#include "core/outputpath.h"
+#include "core/platform.h"
 #include "core/tkerr.h"
 #include "xml/metadatalist.h"
+#include "xml/pathtree.h"
 #include "xml/xmldoc.h"
+#include "xml/xmlstream.h"
+#include "xml/xmltext.h"
+
+#include <optional>
 
 TK_MODULE("xmlrep");
 
@@ -76,30 +83,102 @@ CDirSnapshot readVault(CProgressSink*, const std::u16string& vaultFile) {
     }
 }
 
-void writeDiffReport(CProgressSink* sink, const std::u16string& reportFile,
-                     const CPatchInfo& info) {
-    CXmlDocument doc;
-    startDocument(doc, u"tkDiffPatchReport", u"1.0");
-    sink->setStatus(u"Creating an XML report");
-    sink->setProgressRange(10);
-    writeEntryList(doc, u"PatchInfo", info.infoEntries, "name", "value", u"infoEntry");
+namespace {
+
+XmlAttributes xmlAttributes(std::initializer_list<std::pair<const char*, std::u16string>> list) {
+    XmlAttributes attributes;
+    for (const auto& [name, value] : list)
+        attributes.emplace_back(name, toXmlText(value));
+    return attributes;
+}
+
+void writeFlatList(CXmlStreamWriter& out, const char* listName, const XmlAttributes& attributes,
+                   const PathList& paths) {
+    if (paths.empty())
+        return out.empty(listName, attributes);
+    out.open(listName, attributes);
+    for (const std::u16string& path : paths)
+        out.empty("fNode", xmlAttributes({{"path", path}}));
+    out.close();
+}
+
+void writeInfoList(CXmlStreamWriter& out, const TextMap& entries) {
+    if (entries.empty())
+        return out.empty("PatchInfo");
+    out.open("PatchInfo");
+    for (const auto& [name, value] : entries)
+        out.empty("infoEntry", xmlAttributes({{"name", name}, {"value", value}}));
+    out.close();
+}
+
+} // namespace
+
+namespace {
+
+void writeReportBody(CProgressSink* sink, CXmlStreamWriter& out, const CPatchInfo& info) {
+    writeInfoList(out, info.infoEntries);
     sink->stepProgress();
-    setAttribute(writePathList(doc, u"newIgnoredItems", info.ignoredNew), "filter", info.filter);
+    const XmlAttributes filter = xmlAttributes({{"filter", info.filter}});
+    writeFlatList(out, "newIgnoredItems", filter, info.ignoredNew);
     sink->stepProgress();
-    setAttribute(writePathList(doc, u"oldIgnoredItems", info.ignoredOld), "filter", info.filter);
+    writeFlatList(out, "oldIgnoredItems", filter, info.ignoredOld);
     sink->stepProgress();
-    const std::pair<const char16_t*, const PathList*> trees[] = {
-        {u"UnlinkedFiles", &info.UnlinkedFiles}, {u"UnlinkedDirs", &info.UnlinkedDirectories},
-        {u"NewFiles", &info.NewFiles},           {u"NewDirs", &info.NewDirs},
-        {u"ModifyedFiles", &info.ChangedFiles},
+    const std::pair<const char*, const PathList*> trees[] = {
+        {"UnlinkedFiles", &info.UnlinkedFiles}, {"UnlinkedDirs", &info.UnlinkedDirectories},
+        {"NewFiles", &info.NewFiles},           {"NewDirs", &info.NewDirs},
+        {"ModifyedFiles", &info.ChangedFiles},
     };
     for (const auto& [name, paths] : trees) {
-        writePathTree(doc, name, *paths);
+        CPathTree tree;
+        for (const std::u16string& path : *paths)
+            tree.add(path);
+        tree.write(out, name);
         sink->stepProgress();
     }
-    writeAttributeTree(doc, u"AttributeChanges", info.AttributeChanges);
+    CPathTree attributes;
+    for (const auto& [path, word] : info.AttributeChanges)
+        attributes.setAttr(attributes.add(path), word);
+    attributes.write(out, "AttributeChanges");
     sink->stepProgress();
-    doc.save(reportFile);
+}
+
+} // namespace
+
+// The report is streamed to its file list by list instead of being built as one document:
+// memory stays a small multiple of the record, and a path of n components costs space and time
+// linear in n. The bytes are those the document layer would save, and the file is replaced
+// whole, as a saved document is.
+void writeDiffReport(CProgressSink* sink, const std::u16string& reportFile,
+                     const CPatchInfo& info) {
+    // What the path names is checked first; a refusal is the engine's error, not the library's.
+    requireRegularOutput(reportFile);
+    // A file that cannot be made fails the report where saving a document would: at the end,
+    // after every list was made. Until then the lines go nowhere.
+    std::optional<CReplacingFile> file;
+    COutputFile nowhere;
+    try {
+        file.emplace(reportFile);
+    } catch (const CTKErr&) {
+    }
+    CXmlStreamWriter out(file ? file->file() : nowhere);
+    out.declaration();
+    out.open("xml", {{"version", "1.0"}});
+    out.open("tkDiffPatchReport", {{"Version", "1.0"}});
+    sink->setStatus(u"Creating an XML report");
+    sink->setProgressRange(10);
+    writeReportBody(sink, out, info);
+    out.close();
+    out.close();
+    bool written = false;
+    try {
+        if (file && out.flush()) {
+            file->commit();
+            written = true;
+        }
+    } catch (const CTKErr&) {
+    }
+    if (!written)
+        raiseXml(E_FAIL_CODE, u"Unable to write the XML file " + reportFile);
     sink->stepProgress();
     sink->setStatus(u"XML Report Created. ");
     sink->setDetail(reportFile);

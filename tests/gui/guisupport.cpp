@@ -46,7 +46,10 @@ QStringList GuiTest::storedList(const QString& name) {
 }
 
 RecordingWindow::RecordingWindow(EngineCalls calls) : window(std::move(calls)) {
-    window.setMessageHandler([this](const QString& text) { messages.append(text); });
+    window.setMessageHandler([this](MessageKind kind, const QString& text) {
+        messages.append(text);
+        kinds.push_back(kind);
+    });
 }
 
 bool GuiTest::storedValueExists(const QString& name) {

@@ -50,6 +50,7 @@ struct RecordingWindow {
     explicit RecordingWindow(EngineCalls calls = EngineCalls::engine());
     COstmereDlg window;
     QStringList messages;
+    std::vector<MessageKind> kinds; // one per message
 };
 
 // Readable failure output for Qt strings.

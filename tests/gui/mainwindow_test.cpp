@@ -51,7 +51,8 @@ TEST_F(MainWindowTest, StartsIdleWithTheSevenTabsAndEmptyStatus) {
         texts << w.tabs->tabText(i);
     EXPECT_EQ(texts, expected);
     EXPECT_EQ(w.windowTitle(), "Ostmere");
-    EXPECT_EQ(w.cancelButton->text(), "Cancel");
+    EXPECT_EQ(w.cancelButton->text().remove('&'), "Cancel");
+    EXPECT_FALSE(w.windowIcon().isNull());
     EXPECT_EQ(w.tabs->currentIndex(), 0);
     EXPECT_TRUE(idleControls(w));
     EXPECT_TRUE(w.statusLine->text().isEmpty());
@@ -92,29 +93,31 @@ TEST_F(MainWindowTest, CreatePatchWritesPatchAndReportAndThenApplyBringsOldToNew
     EXPECT_FALSE(fs::exists(work("copy/gone.txt")));
 }
 
-TEST_F(MainWindowTest, CancelShowsCancelledAndTheCompletionTimeAndStoresNothing) {
+TEST_F(MainWindowTest, CancelShowsCancelledWithoutCompletedAndStoresNothing) {
     makeOldAndNew();
     RecordingWindow rec;
     COstmereDlg& w = rec.window;
     fillCreatePatch(*w.crPatchPage, work("old"), work("new"), work("p.tkp"), "");
     // Pressed while the first stage is shown: the sink throws at that very call.
     QObject::connect(&w, &COstmereDlg::statusShown, &w, [&](const QString& text) {
-        if (text != "Cancelled")
+        if (text != "Cancelled.")
             w.cancelButton->click();
     });
     w.crPatchPage->createPatch->click();
     waitIdle(w);
 
     EXPECT_EQ(rec.messages, QStringList());
-    EXPECT_EQ(w.statusLine->text(), "Cancelled");
-    EXPECT_TRUE(w.detailLine->text().startsWith("Completed.  Time:"));
+    EXPECT_EQ(w.statusLine->text(), "Cancelled.");
+    EXPECT_TRUE(w.detailLine->text().startsWith("Cancelled.  Time:"))
+        << w.detailLine->text().toStdString();
+    EXPECT_EQ(w.progress->value(), 0);
     EXPECT_FALSE(fs::exists(work("p.tkp")));
     EXPECT_TRUE(idleControls(w));
     EXPECT_TRUE(storedList("CrPatch_olddir").isEmpty());
     EXPECT_FALSE(storedValueExists("CrPatch_olddir"));
 }
 
-TEST_F(MainWindowTest, EngineErrorIsShownAsTheFourLineTextAndStoresNothing) {
+TEST_F(MainWindowTest, EngineErrorIsAnErrorBoxWithTheFourLineTextAndStoresNothing) {
     makeTree(work("new"), {{"a.txt", "a"}});
     RecordingWindow rec;
     COstmereDlg& w = rec.window;
@@ -123,15 +126,19 @@ TEST_F(MainWindowTest, EngineErrorIsShownAsTheFourLineTextAndStoresNothing) {
     waitIdle(w);
 
     ASSERT_EQ(rec.messages.size(), 1);
+    EXPECT_EQ(rec.kinds[0], MessageKind::error);
     const QStringList lines = rec.messages[0].split('\n');
     ASSERT_EQ(lines.size(), 5) << rec.messages[0].toStdString(); // four lines, each ended
     EXPECT_EQ(lines[0], "Error type:0");
-    EXPECT_TRUE(lines[1].startsWith("Message: Older directory for patch creation does  not "
-                                    "exists: "));
+    // The path in its native form, as typed.
+    EXPECT_EQ(lines[1], "Message: Older directory for patch creation does  not exists: " +
+                            q(work("missing")));
     EXPECT_TRUE(lines[2].startsWith("Error Code: "));
     EXPECT_TRUE(lines[3].startsWith("Location: tkdiff"));
     EXPECT_EQ(lines[4], "");
-    EXPECT_TRUE(w.detailLine->text().startsWith("Completed.  Time:"));
+    EXPECT_EQ(w.statusLine->text(), "Create Patch(Directory) failed.");
+    EXPECT_TRUE(w.detailLine->text().startsWith("Failed.  Time:"));
+    EXPECT_EQ(w.progress->value(), 0);
     EXPECT_TRUE(idleControls(w));
     EXPECT_FALSE(storedValueExists("CrPatch_olddir"));
 }

@@ -15,7 +15,7 @@ CliRun runCli(const std::vector<std::string>& args, const fs::path& scratch) {
     return runCliUnder({}, args, scratch);
 }
 
-CliRun runCliUnder(const std::vector<std::string>& launcher, const std::vector<std::string>& args,
+CliRun runCliUnder(const std::vector<std::string>& wrapper, const std::vector<std::string>& args,
                    const fs::path& scratch) {
     const fs::path outPath = scratch / "stdout", errPath = scratch / "stderr";
     posix_spawn_file_actions_t actions;
@@ -26,8 +26,8 @@ CliRun runCliUnder(const std::vector<std::string>& launcher, const std::vector<s
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
     std::vector<char*> argv;
-    for (const auto& a : launcher)
-        argv.push_back(const_cast<char*>(a.c_str()));
+    for (const auto& w : wrapper)
+        argv.push_back(const_cast<char*>(w.c_str()));
     argv.push_back(const_cast<char*>(OSTMERE_CLI));
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
