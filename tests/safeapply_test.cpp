@@ -10,12 +10,9 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 using namespace ostmere;
 using namespace testing_support;
@@ -362,31 +359,8 @@ TEST(KilledApply, AnotherPatchIsRefusedUntilTheInterruptedOneIsFinished) {
 
 // Runs the program as the unprivileged user 65534, for whom permission bits count.
 CliRun runCliAsNobody(const std::vector<std::string>& args, const fs::path& scratch) {
-    std::vector<std::string> all = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                                    OSTMERE_CLI};
-    all.insert(all.end(), args.begin(), args.end());
-    const fs::path outPath = scratch / "stdout", errPath = scratch / "stderr";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    std::vector<char*> argv;
-    for (auto& a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    CliRun run;
-    pid_t pid;
-    if (posix_spawnp(&pid, "setpriv", &actions, nullptr, argv.data(), environ) == 0) {
-        int status;
-        waitpid(pid, &status, 0);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    run.out = readFile(outPath);
-    run.err = readFile(errPath);
-    return run;
+    return runCliUnder({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}, args,
+                       scratch);
 }
 
 void giveToNobody(const fs::path& root) {
