@@ -15,6 +15,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 WORK = os.path.join(HERE, "work")
 TOP = os.path.dirname(HERE)
 OSTMERE = os.path.join(TOP, "build", "ostmere")
+BASELINE_NAME = ""
+BASELINE = None  # an earlier build of ostmere measured beside this one (--baseline)
+APPLY_ONLY = False
 GEN = os.path.join(WORK, "gen")
 RUNS = 3
 
@@ -103,19 +106,25 @@ def bench_tree(kind, scale):
     nfiles = int(sh(f"find {q(new)} -type f | wc -l", capture_output=True, text=True).stdout)
     r = {"files": nfiles, "bytes": tree_size(new)}
 
-    r["fp"] = measure(f"{q(OSTMERE)} --quiet fingerprint {q(new)}")
-    r["sha_new"] = measure(hashing([new]))
-    print(f"  fingerprint {r['fp'][0]:.2f} s, openssl {r['sha_new'][0]:.2f} s", flush=True)
-
-    r["diff"] = measure(f"{q(OSTMERE)} --quiet diff {q(old)} {q(new)} {q(patch)}")
+    diff_cmd = f"{q(OSTMERE)} --quiet diff {q(old)} {q(new)} {q(patch)}"
     # --only-write-batch leaves the destination untouched, so the older tree itself serves.
-    r["rsync_c"] = measure(f"rm -f {q(batch)} {q(batch)}.sh; rsync -a -c --delete "
-                           f"--only-write-batch={q(batch)} {q(new)}/ {q(old)}/")
-    r["rsync"] = measure(f"rm -f {q(plain)} {q(plain)}.sh; rsync -a --delete "
-                         f"--only-write-batch={q(plain)} {q(new)}/ {q(old)}/")
-    r["sha_both"] = measure(hashing([old, new]))
-    print(f"  diff {r['diff'][0]:.2f} s, rsync -c {r['rsync_c'][0]:.2f} s, "
-          f"rsync {r['rsync'][0]:.2f} s, floor {r['sha_both'][0]:.2f} s", flush=True)
+    batch_c_cmd = (f"rm -f {q(batch)} {q(batch)}.sh; rsync -a -c --delete "
+                   f"--only-write-batch={q(batch)} {q(new)}/ {q(old)}/")
+    plain_cmd = (f"rm -f {q(plain)} {q(plain)}.sh; rsync -a --delete "
+                 f"--only-write-batch={q(plain)} {q(new)}/ {q(old)}/")
+    if APPLY_ONLY:
+        for command in (diff_cmd, batch_c_cmd, plain_cmd):
+            sh(command, stdout=subprocess.DEVNULL)
+    else:
+        r["fp"] = measure(f"{q(OSTMERE)} --quiet fingerprint {q(new)}")
+        r["sha_new"] = measure(hashing([new]))
+        print(f"  fingerprint {r['fp'][0]:.2f} s, openssl {r['sha_new'][0]:.2f} s", flush=True)
+        r["diff"] = measure(diff_cmd)
+        r["rsync_c"] = measure(batch_c_cmd)
+        r["rsync"] = measure(plain_cmd)
+        r["sha_both"] = measure(hashing([old, new]))
+        print(f"  diff {r['diff'][0]:.2f} s, rsync -c {r['rsync_c'][0]:.2f} s, "
+              f"rsync {r['rsync'][0]:.2f} s, floor {r['sha_both'][0]:.2f} s", flush=True)
 
     r["apply"] = measure(f"{q(OSTMERE)} --quiet apply {q(copy)} {q(patch)}",
                          prepare=fresh_copy(old, copy))
@@ -123,12 +132,20 @@ def bench_tree(kind, scale):
     r["rsync_read"] = measure(f"rsync -a --delete --read-batch={q(plain)} {q(copy)}/",
                               prepare=fresh_copy(old, copy))
     # Floor: the fingerprint before and after, and the stored files' bytes written once.
-    r["apply_floor"] = measure(
-        f"{hashing([old])}; {hashing([old])}; "
-        f"cd {q(new)} && xargs -d '\\n' cp --parents -t {q(scratch)} < {q(stored)}",
-        prepare=f"rm -rf {q(scratch)}; mkdir {q(scratch)}")
+    floor = (f"{hashing([old])}; {hashing([old])}; "
+             f"cd {q(new)} && xargs -d '\\n' cp --parents -t {q(scratch)} < {q(stored)}")
+    r["apply_floor"] = measure(floor, prepare=f"rm -rf {q(scratch)}; mkdir {q(scratch)}")
+    # The same with the written bytes synced to disk once, as a durable apply must.
+    r["apply_floor_sync"] = measure(f"{floor} && sync -f {q(scratch)}",
+                                    prepare=f"rm -rf {q(scratch)}; mkdir {q(scratch)}")
     print(f"  apply {r['apply'][0]:.2f} s, rsync {r['rsync_read'][0]:.2f} s, "
-          f"floor {r['apply_floor'][0]:.2f} s", flush=True)
+          f"floor {r['apply_floor'][0]:.2f} s, floor + sync {r['apply_floor_sync'][0]:.2f} s",
+          flush=True)
+    if BASELINE:
+        r["apply_base"] = measure(f"{q(BASELINE)} --quiet apply {q(copy)} {q(patch)}",
+                                  prepare=fresh_copy(old, copy))
+        sh(f"diff -r {q(copy)} {q(new)} > /dev/null")
+        print(f"  apply with the baseline build {r['apply_base'][0]:.2f} s", flush=True)
 
     r["patch_size"] = os.path.getsize(patch)
     r["batch_size"] = os.path.getsize(plain)
@@ -178,6 +195,8 @@ def table(results, mem_rows, size):
     out.append(f"Machine: {machine_line()}  ")
     out.append(f"Run: {size}; each time is the median of {RUNS} runs with the page cache warm; "
                "memory is the largest peak RSS of those runs.\n")
+    if BASELINE:
+        out.append(f"Baseline: `{BASELINE_NAME}`, the same measures in the same run.\n")
     out.append("Ratios are ostmere's time over the peer's (lower is better), except hashing, "
                "which is openssl's time over ostmere's (throughput ratio, higher is better). "
                "CPU is user + system time of all processes of the command; on a loaded machine "
@@ -197,17 +216,26 @@ def table(results, mem_rows, size):
         def plain(measure, ours, peer, ratio=""):
             out.append(f"| {tree} | {measure} | {ours} | {peer} | {ratio} | | | | |")
 
-        row("hashing: fingerprint vs openssl sha1", "fp", "sha_new", "≥ 0.9", invert=True)
-        row("create: diff vs rsync -c batch", "diff", "rsync_c", "≤ 0.6")
-        row("create: diff vs rsync batch", "diff", "rsync", "")
-        row("create: diff vs hashing floor", "diff", "sha_both", "≤ 1.2")
+        if "fp" in r:
+            row("hashing: fingerprint vs openssl sha1", "fp", "sha_new", "≥ 0.9", invert=True)
+            row("create: diff vs rsync -c batch", "diff", "rsync_c", "≤ 0.6")
+            row("create: diff vs rsync batch", "diff", "rsync", "")
+            row("create: diff vs hashing floor", "diff", "sha_both", "≤ 1.2")
         row("apply vs rsync read-batch", "apply", "rsync_read", "")
         row("apply vs apply floor", "apply", "apply_floor", "≤ 1.3")
+        row("apply vs apply floor + one sync", "apply", "apply_floor_sync", "≤ 1.3")
+        if "apply_base" in r:
+            row("baseline apply vs rsync read-batch", "apply_base", "rsync_read", "")
+            row("baseline apply vs apply floor", "apply_base", "apply_floor", "≤ 1.3")
+            row("apply vs baseline apply (staging, checking, syncing)", "apply", "apply_base",
+                "")
         plain("patch size vs rsync batch size", mib(r["patch_size"]), mib(r["batch_size"]),
               f"{r['patch_size'] / r['batch_size']:.2f}")
-        plain("peak RSS fingerprint / openssl", mib(r["fp"][1] * 1024),
-              mib(r["sha_new"][1] * 1024))
-        plain("peak RSS diff / rsync -c", mib(r["diff"][1] * 1024), mib(r["rsync_c"][1] * 1024))
+        if "fp" in r:
+            plain("peak RSS fingerprint / openssl", mib(r["fp"][1] * 1024),
+                  mib(r["sha_new"][1] * 1024))
+            plain("peak RSS diff / rsync -c", mib(r["diff"][1] * 1024),
+                  mib(r["rsync_c"][1] * 1024))
         plain("peak RSS apply / rsync read-batch", mib(r["apply"][1] * 1024),
               mib(r["rsync_read"][1] * 1024))
     if mem_rows:
@@ -220,8 +248,21 @@ def table(results, mem_rows, size):
     return "\n".join(out) + "\n"
 
 
+def build_baseline(commit):
+    """Builds the program of an earlier commit into bench/work/base-COMMIT/ (once)."""
+    src = os.path.join(WORK, f"base-{commit}")
+    program = os.path.join(src, "build", "ostmere")
+    if not os.path.exists(program):
+        sh(f"rm -rf {q(src)}; mkdir -p {q(src)}; "
+           f"git -C {q(TOP)} archive {q(commit)} | tar -x -C {q(src)}")
+        sh(f"cmake -S {q(src)} -B {q(src)}/build -DCMAKE_BUILD_TYPE=Release -DOSTMERE_GUI=OFF "
+           f"-DOSTMERE_TESTS=OFF -DOSTMERE_BENCH=OFF > /dev/null && "
+           f"cmake --build {q(src)}/build -j2 --target ostmere > /dev/null")
+    return program
+
+
 def main():
-    global OSTMERE
+    global OSTMERE, BASELINE, BASELINE_NAME, APPLY_ONLY
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--quick", action="store_true", help="small trees, under two minutes")
     parser.add_argument("--trees", default="small,large,mixed",
@@ -230,8 +271,16 @@ def main():
     parser.add_argument("--large-mib", type=int, help="total size of the large-file tree")
     parser.add_argument("--output", default=os.path.join(HERE, "results.md"))
     parser.add_argument("--ostmere", default=OSTMERE, help="the program to measure")
+    parser.add_argument("--baseline", metavar="COMMIT",
+                        help="also measure apply with the program built from COMMIT")
+    parser.add_argument("--apply-only", action="store_true",
+                        help="measure only apply (the patch and batches are made untimed)")
     args = parser.parse_args()
     OSTMERE = os.path.abspath(args.ostmere)
+    APPLY_ONLY = args.apply_only
+    if args.baseline:
+        BASELINE_NAME = args.baseline
+        BASELINE = build_baseline(args.baseline)
     size = "quick" if args.quick else "full"
     scales = dict(SIZES[size])
     if args.large_mib:
@@ -239,7 +288,7 @@ def main():
     results = {}
     for kind in args.trees.split(","):
         results[kind] = bench_tree(kind, scales[kind])
-    mem_rows = [] if args.no_memcheck else memcheck(scales["memcheck"])
+    mem_rows = [] if args.no_memcheck or APPLY_ONLY else memcheck(scales["memcheck"])
     text = table(results, mem_rows, size)
     print(text)
     with open(args.output, "w") as f:

@@ -3,6 +3,10 @@
 # trees kept in bench/work/, and writes the table to bench/results.md.
 #
 #   bench/run.sh [--quick] [--trees small,large,mixed] [--no-memcheck] [--large-mib N]
+#                [--apply-only] [--baseline COMMIT]
+#
+# --baseline builds the program of an earlier commit (bench/work/base-COMMIT) and measures its
+# apply beside the current one, in the same run.
 #
 # Needs a Release build in build/ (scripts/build.sh), rsync, openssl and /usr/bin/time.
 # The full run needs about 15 GiB of free disk; --quick about 1 GiB.

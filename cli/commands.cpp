@@ -98,7 +98,7 @@ const std::vector<Command>& commands() {
          "Applies PATCH to DIR. DIR must have the fingerprint the patch was made from, and is\n"
          "verified against the newer fingerprint afterwards (exit status 3 when it differs).\n"
          "--continue-on-errors skips items that cannot be removed, created or written (not\n"
-         "recommended); --ignore-fingerprint skips both fingerprint checks (not recommended).\n"
+         "recommended); --ignore-fingerprint skips fingerprint and stored-file checks (unsafe).\n"
          "--report writes an XML report of what was done.",
          {"report"},
          {"continue-on-errors", "ignore-fingerprint"},

@@ -59,7 +59,7 @@ class HostilePatch : public ::testing::Test {
     void craft(Place place, const std::u16string& bad) {
         CPatchInfo info;
         info.OlderTreeID = fingerprintOf(target);
-        info.NewerTreeID = u"0000000000000000000000000000000000000000";
+        info.NewerTreeID = newerID;
         info.UnlinkedFiles = {u"\\keep"};
         info.UnlinkedDirectories = {u"\\empty"};
         info.NewDirs = {u"\\nd"};
@@ -106,6 +106,7 @@ class HostilePatch : public ::testing::Test {
     TempDir base;
     fs::path target = base / "t";
     fs::path patch = base / "p.tkp";
+    std::u16string newerID = u"0000000000000000000000000000000000000000";
 };
 
 TEST_F(HostilePatch, RefusedBeforeAnythingChanges) {
@@ -134,6 +135,11 @@ TEST_F(HostilePatch, RefusedBeforeAnythingChanges) {
 // The same hand-made patch with only good paths is applied, so the refusals above are the
 // paths' doing.
 TEST_F(HostilePatch, CraftedPatchWithGoodPathsApplies) {
+    // Apply checks the outcome before it changes anything, so the patch names the right one.
+    makeTree(base / "expected", {{"a/inner", "i"}, {"nd/", ""}, {"victim", "overwritten"}});
+    makeReadOnly(base / "expected/victim");
+    newerID = fingerprintOf(base / "expected");
+    fs::remove_all(base / "expected");
     craft(Place::ignoredOld, u"\\fine");
     RecordingSink sink;
     EXPECT_EQ(errorOf([&] { tkApplyPatch(&sink, u16(target), u16(patch), u"", false, false); }),
@@ -242,8 +248,10 @@ TEST_F(LinkInTarget, NothingIsDoneThroughTheLink) {
             info.OlderTreeID = fingerprintOf(target);
             writeCraftedPatch(patch, info, files);
             RecordingSink sink;
-            const std::string message = errorOf(
-                [&] { tkApplyPatch(&sink, u16(target), u16(patch), u"", tolerant, false); });
+            // These hand-made patches name no newer tree, so only with the fingerprints ignored
+            // do they reach the changes, where the walk itself must refuse the link.
+            const std::string message =
+                errorOf([&] { tkApplyPatch(&sink, u16(target), u16(patch), u"", tolerant, true); });
             const std::string what = std::string(c.what) + (tolerant ? ", continueOnErrors" : "");
             EXPECT_EQ(outside(), outsideBefore) << what << ": " << message;
             if (c.mayApply || tolerant)

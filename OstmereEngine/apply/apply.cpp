@@ -1,14 +1,21 @@
-// Applying a patch to a directory.
+// Applying a patch to a directory. Every stored file is staged inside the target and the
+// outcome predicted before the target changes; the change itself is a run of renames, removals
+// and creations through directory descriptors, recorded so that an interrupted run can finish.
+#include "apply/applyhooks.h"
+#include "apply/commit.h"
+#include "apply/prediction.h"
+#include "apply/staging.h"
+#include "core/beneath.h"
 #include "core/fileReader.h"
-#include "core/fileio.h"
 #include "core/frame.h"
+#include "core/outputpath.h"
 #include "core/platform.h"
 #include "core/tkerr.h"
 #include "patch/patchformat.h"
 #include "snapshot/fingerprint.h"
 #include "xml/xmlrep.h"
 
-#include <algorithm>
+#include <unistd.h>
 
 TK_MODULE("fileio");
 
@@ -16,108 +23,31 @@ namespace ostmere {
 
 namespace {
 
-class CApplyRun {
-  public:
-    CApplyRun(CProgressSink* sink, const std::u16string& directory, const CPatchInfo& patch,
-              bool continueOnErrors)
-        : sink_(sink), dir_(directory), patch_(patch), tolerant_(continueOnErrors) {}
-
-    void removeFiles();
-    void removeDirectories();
-    void createDirectories();
-    void restoreFiles(CFileReader& in, const FileTable& table);
-    void restoreAttributes();
-    CPatchInfo& applied() { return applied_; }
-
-  private:
-    void beginPhase(const char16_t* status, size_t count) {
-        sink_->setStatus(status);
-        sink_->setProgressRange(static_cast<uint32_t>(count));
-    }
-    // A path through a link inside the target is a failure of its item: skipped when
-    // tolerant, fatal otherwise.
-    bool reachable(const std::u16string& relPath) {
-        if (!linkOnTheWay(dir_, relPath))
-            return true;
-        if (!tolerant_)
-            requireNoLinkOnTheWay(dir_, relPath);
-        return false;
-    }
-    bool removeEntry(const std::u16string& entry) {
-        return reachable(entry) && removeItem(tolerant_, dir_ + entry);
-    }
-
-    CProgressSink* sink_;
-    const std::u16string& dir_;
-    const CPatchInfo& patch_;
-    bool tolerant_;
-    CPatchInfo applied_;
-};
-
-void CApplyRun::removeFiles() {
-    beginPhase(u"Removing Files.", patch_.UnlinkedFiles.size());
-    for (const auto& entry : patch_.UnlinkedFiles) {
-        sink_->stepProgress();
-        sink_->setDetail(u"Removing: " + entry);
-        if (removeEntry(entry))
-            applied_.UnlinkedFiles.push_back(entry);
-    }
-}
-
-void CApplyRun::removeDirectories() {
-    PathList order = patch_.UnlinkedDirectories;
-    std::sort(order.begin(), order.end());
-    beginPhase(u"Removing Directories.", order.size());
-    for (auto it = order.rbegin(); it != order.rend(); ++it) {
-        sink_->stepProgress();
-        sink_->setDetail(u"Removing: " + *it);
-        if (removeEntry(*it))
-            applied_.UnlinkedDirectories.push_back(*it);
-    }
-}
-
-void CApplyRun::createDirectories() {
-    beginPhase(u"Creating Directories.", patch_.NewDirs.size());
-    for (const auto& entry : patch_.NewDirs) {
-        sink_->stepProgress();
-        sink_->setDetail(u"Creating: " + entry);
-        if (!reachable(entry))
-            continue;
-        if (createDirectory(dir_ + entry))
-            applied_.NewDirs.push_back(entry);
-        else if (!tolerant_)
-            TK_RAISE(u"Unable to create a directory. " + dir_ + entry);
-    }
-}
-
-void CApplyRun::restoreFiles(CFileReader& in, const FileTable& table) {
-    beginPhase(u"Restoring files.", table.size());
-    for (const auto& [key, position] : table) {
-        sink_->stepProgress();
-        sink_->setDetail(u"Extructing file: " + key);
-        if (!reachable(key))
-            continue;
-        in.extractFile(tolerant_, sink_, position, dir_);
-        applied_.ChangedFiles.push_back(key);
-    }
-}
-
-void CApplyRun::restoreAttributes() {
-    beginPhase(u"Restoring FS attributes.", patch_.AttributeChanges.size());
-    for (const auto& [key, word] : patch_.AttributeChanges) {
-        sink_->stepProgress();
-        sink_->setDetail(u"Restoring: " + dir_ + u"\\" + key);
-        if (reachable(key) && setFileAttributes(dir_ + u"\\" + key, word))
-            applied_.AttributeChanges[key] = word;
-        else if (!tolerant_)
-            TK_RAISE(u"Unable to set attributes on a file " + key);
-    }
-}
-
 std::u16string fingerprintOf(CProgressSink* sink, const std::u16string& directory,
                              const std::u16string& filter) {
     CDirSnapshot snapshot = scanDirectory(sink, directory, filter);
     return calcFingerprint(snapshot, sink);
+}
+
+bool insideStagingArea(const std::u16string& path) {
+    const std::u16string prefix = std::u16string(u"\\") + kStagingAreaName;
+    return path.compare(0, prefix.size(), prefix) == 0 &&
+           (path.size() == prefix.size() || path[prefix.size()] == u'\\');
+}
+
+void refuseStagingPaths(const CPatchInfo& patch, const FileTable& table) {
+    auto refuse = [](const std::u16string& path) {
+        if (insideStagingArea(path))
+            TK_RAISE(u"Refusing a patch path inside the apply staging area: " + path);
+    };
+    for (const PathList* list : {&patch.UnlinkedDirectories, &patch.UnlinkedFiles, &patch.NewDirs,
+                                 &patch.ChangedFiles, &patch.NewFiles})
+        for (const auto& path : *list)
+            refuse(path);
+    for (const auto& entry : patch.AttributeChanges)
+        refuse(entry.first);
+    for (const auto& entry : table)
+        refuse(entry.first);
 }
 
 // Paths that could leave the target are refused before the target is touched; the records
@@ -125,10 +55,125 @@ std::u16string fingerprintOf(CProgressSink* sink, const std::u16string& director
 FileTable readCheckedFileTable(CFileReader& in, uint64_t tablePosition, const CPatchInfo& patch) {
     requireSafePaths(patch);
     in.seek(tablePosition);
-    return in.readFileTable();
+    FileTable table = in.readFileTable();
+    refuseStagingPaths(patch, table);
+    return table;
+}
+
+// True when an earlier run of this patch was interrupted after it began to change the target.
+// An area left before that point is cleared; one of another patch is refused.
+bool findInterrupted(CStagingArea& staging, const ApplyJournal& mine,
+                     const std::u16string& directory) {
+    if (!staging.openExisting())
+        return false;
+    ApplyJournal found;
+    const bool committed = staging.readJournal(found);
+    if (committed && !(found == mine))
+        TK_RAISE(u"The directory holds an interrupted apply of another patch (older fingerprint " +
+                 found.olderTreeID + u", newer fingerprint " + found.newerTreeID +
+                 u"); apply that patch to it again to finish: " + directory);
+    staging.restoreModes();
+    if (!committed)
+        staging.remove();
+    return committed;
+}
+
+TextMap stageFiles(CProgressSink* sink, CFileReader& in, const FileTable& table,
+                   CStagingArea& staging) {
+    sink->setStatus(u"Staging files.");
+    sink->setProgressRange(static_cast<uint32_t>(table.size()));
+    TextMap ids;
+    size_t index = 0;
+    for (const auto& [key, position] : table) {
+        sink->stepProgress();
+        sink->setDetail(u"Staging: " + key);
+        ids[key] = staging.stage(in, sink, position, index++, key);
+    }
+    return ids;
+}
+
+struct Request {
+    const std::u16string& directory;
+    const std::u16string& patchFile;
+    const CPatchInfo& patch;
+    const ApplyOptions& options;
+};
+
+// Everything before the first change: the guard, the staged files, the prediction, the journal.
+void prepare(CProgressSink* sink, const Request& r, CFileReader& in, const FileTable& table,
+             CStagingArea& staging, const ApplyJournal& journal) {
+    CDirSnapshot current = scanDirectory(sink, r.directory, r.patch.filter);
+    if (calcFingerprint(current, sink) != r.patch.OlderTreeID && !r.options.ignoreFingerprint)
+        TK_RAISE_KIND(eKindTargetMismatch,
+                      u"Trying to apply a patch to dirrectory with different fingerprint.");
+    staging.create();
+    const TextMap ids = stageFiles(sink, in, table, staging);
+    // Without the guard the target's state is unknown, and so is the outcome.
+    if (!r.options.ignoreFingerprint &&
+        predictFingerprint(current, r.patch, ids, sink) != r.patch.NewerTreeID) {
+        staging.remove();
+        TK_RAISE(u"The patch's stored files do not give its newer fingerprint (damaged "
+                 u"patch); the directory was not changed: " +
+                 r.patchFile);
+    }
+    staging.commitJournal(journal);
+}
+
+ApplyResult verify(CProgressSink* sink, const Request& r) {
+    if (r.options.ignoreFingerprint)
+        return ApplyResult::notVerified;
+    if (fingerprintOf(sink, r.directory, r.patch.filter) != r.patch.NewerTreeID) {
+        sink->setStatus(u"After patch has been aplied fingerprints do not match.");
+        return ApplyResult::newerMismatch;
+    }
+    sink->setStatus(u"New fingerprint verified.");
+    return ApplyResult::verified;
 }
 
 } // namespace
+
+ApplyResult applyPatchWithHooks(CProgressSink* sink, std::u16string directory,
+                                std::u16string patchFile, std::u16string reportFile,
+                                const ApplyOptions& options, CApplyHooks* hooks) {
+    directory = normalizePath(directory);
+    sink->setStatus(u"Applying a file");
+    const CPatchInfo patch = loadPatchInfo(sink, patchFile);
+    if (!dirExists(directory))
+        TK_RAISE(u"Directory for patch application does  not exists: " + directory);
+    requireSafeOutputs({{reportFile}, {patchFile}, {directory}});
+    CInputFile in(patchFile);
+    const uint64_t tablePosition = in.readHeader();
+    const FileTable table = readCheckedFileTable(in, tablePosition, patch);
+    const CDescriptor root = openDirectory(directory);
+    if (!root)
+        TK_RAISE(u"Directory for patch application does  not exists: " + directory);
+
+    const Request request{directory, patchFile, patch, options};
+    const ApplyJournal journal{patch.OlderTreeID, patch.NewerTreeID,
+                               static_cast<uint64_t>(in.size()), tablePosition};
+    CStagingArea staging(root.get(), directory);
+    const bool resuming = findInterrupted(staging, journal, directory);
+    if (!resuming)
+        prepare(sink, request, in, table, staging, journal);
+
+    CApplyRun run(sink, {root.get(), directory, staging, hooks}, patch, options.continueOnErrors,
+                  resuming);
+    run.removeFiles();
+    run.removeDirectories();
+    run.createDirectories();
+    run.restoreFiles(table);
+    run.restoreAttributes();
+    addCreationInfo(run.applied().infoEntries);
+    if (!reportFile.empty())
+        writeDiffReport(sink, reportFile, run.applied());
+    // Success is reported only for what is on disk.
+    if (syncfs(root.get()) != 0)
+        TK_RAISE(u"Unable to write a dest file:" + directory);
+    sink->setStatus(u"Patch applied ok.");
+    const ApplyResult result = verify(sink, request);
+    staging.remove();
+    return result;
+}
 
 } // namespace ostmere
 
@@ -137,39 +182,8 @@ using namespace ostmere;
 ApplyResult ostmere::applyPatch(CProgressSink* sink, std::u16string directory,
                                 std::u16string patchFile, std::u16string reportFile,
                                 const ApplyOptions& options) {
-    const bool continueOnErrors = options.continueOnErrors;
-    const bool ignoreFingerprint = options.ignoreFingerprint;
-    directory = normalizePath(directory);
-    sink->setStatus(u"Applying a file");
-    const CPatchInfo patch = loadPatchInfo(sink, patchFile);
-    if (!dirExists(directory))
-        TK_RAISE(u"Directory for patch application does  not exists: " + directory);
-    CInputFile in(patchFile);
-    const uint64_t tablePosition = in.readHeader();
-    const FileTable table = readCheckedFileTable(in, tablePosition, patch);
-
-    if (fingerprintOf(sink, directory, patch.filter) != patch.OlderTreeID && !ignoreFingerprint)
-        TK_RAISE_KIND(eKindTargetMismatch,
-                      u"Trying to apply a patch to dirrectory with different fingerprint.");
-
-    CApplyRun run(sink, directory, patch, continueOnErrors);
-    run.removeFiles();
-    run.removeDirectories();
-    run.createDirectories();
-    run.restoreFiles(in, table);
-    run.restoreAttributes();
-    addCreationInfo(run.applied().infoEntries);
-    if (!reportFile.empty())
-        writeDiffReport(sink, reportFile, run.applied());
-    sink->setStatus(u"Patch applied ok.");
-    if (ignoreFingerprint)
-        return ApplyResult::notVerified;
-    if (fingerprintOf(sink, directory, patch.filter) != patch.NewerTreeID) {
-        sink->setStatus(u"After patch has been aplied fingerprints do not match.");
-        return ApplyResult::newerMismatch;
-    }
-    sink->setStatus(u"New fingerprint verified.");
-    return ApplyResult::verified;
+    return applyPatchWithHooks(sink, std::move(directory), std::move(patchFile),
+                               std::move(reportFile), options, nullptr);
 }
 
 void tkApplyPatch(CProgressSink* sink, std::u16string directory, std::u16string patchFile,

@@ -1,6 +1,7 @@
 // The fingerprint and patch query operations.
 #include "OstmereEngine.h"
 #include "core/frame.h"
+#include "core/outputpath.h"
 #include "core/tkerr.h"
 #include "patch/patchformat.h"
 #include "snapshot/dirscan.h"
@@ -24,6 +25,7 @@ std::u16string tkFingerprint(CProgressSink* sink, std::u16string directory, std:
 void tkQuerryPatch(CProgressSink* sink, std::u16string patchFile, std::u16string reportFile) {
     if (reportFile.empty())
         TK_RAISE(u"No XML report file specified: ");
+    requireSafeOutputs({{reportFile}, {patchFile}, {}});
     CPatchInfo info = loadPatchInfo(sink, patchFile);
     writeDiffReport(sink, reportFile, info);
 }

@@ -1,5 +1,6 @@
 #include "core/fileReader.h"
 
+#include "core/pathopen.h"
 #include "core/platform.h"
 #include "core/tkerr.h"
 
@@ -18,7 +19,7 @@ namespace {
 // Opening without waiting: a named pipe in a tree would otherwise block the open until some
 // writer appears. Reads wait as usual once the file is open.
 int openForReading(const std::u16string& path) {
-    int fd = ::open(nativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    int fd = openPath(nativePath(path), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd >= 0)
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
@@ -197,9 +198,15 @@ void COutputFile::open(const std::u16string& path) {
     if (fd_ >= 0)
         close(fd_);
     // O_NOFOLLOW: a link planted where a file is to be written must not redirect the write.
-    fd_ = ::open(nativePath(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    fd_ = openPath(nativePath(path), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd_ < 0)
         TK_RAISE(u"Unable to open file:" + path);
+}
+
+void COutputFile::adopt(int fd) {
+    if (fd_ >= 0)
+        close(fd_);
+    fd_ = fd;
 }
 
 CStreamInputFile::~CStreamInputFile() {

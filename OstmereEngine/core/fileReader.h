@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -27,6 +28,7 @@ class CFileReader {
     virtual void open(const std::u16string& path) = 0;
 
     bool isOpen() const { return fd_ >= 0; }
+    int descriptor() const { return fd_; }
     bool eof();
     uint64_t tell();
     void seek(uint64_t position);
@@ -61,8 +63,11 @@ class CFileReader {
     void writeInfoMap(const std::map<std::u16string, std::u16string>& map);
     void writeAttributeMap(const std::map<std::u16string, uint32_t>& map);
     void writeFileTable(const FileTable& table);
+    // observe sees every content byte as it goes into the record, in order.
+    using ContentObserver = std::function<void(const uint8_t*, size_t)>;
     uint64_t writeFileRecord(CProgressSink* sink, const std::u16string& root,
-                             const std::u16string& relativePath);
+                             const std::u16string& relativePath,
+                             const ContentObserver& observe = {});
     bool extractFile(bool tolerateShort, CProgressSink* sink, uint64_t position,
                      const std::u16string& destinationDir);
 
@@ -101,6 +106,8 @@ class COutputFile : public CFileReader {
     explicit COutputFile(const std::u16string& path) { open(path); }
     ~COutputFile() override;
     void open(const std::u16string& path) override;
+    // Takes over a descriptor already open for writing.
+    void adopt(int fd);
 };
 
 class CStreamInputFile {

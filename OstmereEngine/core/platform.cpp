@@ -3,7 +3,9 @@
 #include "core/names.h"
 
 #include "OstmereEngine.h"
+#include "core/pathopen.h"
 
+#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -37,7 +39,7 @@ uint32_t getItemStatus(const std::u16string& path, CItemMeta& meta) {
     std::string native = nativePath(path);
     struct stat st;
     // A dangling link cannot be followed; it is then described as the link itself.
-    if (stat(native.c_str(), &st) != 0 && lstat(native.c_str(), &st) != 0)
+    if (!statPath(native, st) && !statPath(native, st, AT_SYMLINK_NOFOLLOW))
         return INVALID_FILE_ATTRIBUTES;
     meta.mode = static_cast<uint32_t>(st.st_mode) & kModeBits;
     meta.mtimeSec = static_cast<int64_t>(st.st_mtim.tv_sec);
@@ -77,6 +79,16 @@ bool isSymbolicLink(const std::u16string& path) {
 
 CDirListing::CDirListing(const std::u16string& path) : dir_(opendir(nativePath(path).c_str())) {}
 
+CDirListing::CDirListing(int directory) : dir_(nullptr) {
+    // The listing owns a duplicate, so the caller's descriptor stays open for openat; the two
+    // share a position, which only the listing uses.
+    int own = fcntl(directory, F_DUPFD_CLOEXEC, 0);
+    if (own >= 0 && !(dir_ = fdopendir(own)))
+        ::close(own);
+    if (dir_)
+        rewinddir(dir_);
+}
+
 CDirListing::~CDirListing() {
     if (dir_)
         closedir(dir_);
@@ -91,6 +103,9 @@ bool CDirListing::identity(DirIdentity& id) const {
 }
 
 bool CDirListing::next(std::string& name, bool& isDirectory) {
+    if (!dir_)
+        return false;
+    errno = 0;
     while (dirent* entry = readdir(dir_)) {
         name = entry->d_name;
         if (name == "." || name == "..")
@@ -105,6 +120,7 @@ bool CDirListing::next(std::string& name, bool& isDirectory) {
         }
         return true;
     }
+    failed_ = errno != 0;
     return false;
 }
 

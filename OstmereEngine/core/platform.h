@@ -44,6 +44,8 @@ struct DirIdentity {
 class CDirListing {
   public:
     explicit CDirListing(const std::u16string& path);
+    // Lists an open directory; the caller keeps its descriptor.
+    explicit CDirListing(int directory);
     ~CDirListing();
     CDirListing(const CDirListing&) = delete;
     CDirListing& operator=(const CDirListing&) = delete;
@@ -52,9 +54,12 @@ class CDirListing {
     bool identity(DirIdentity& id) const;
     // Next entry: its raw file-system name and whether it carries the directory bit.
     bool next(std::string& name, bool& isDirectory);
+    // True when reading the listing failed before its end.
+    bool failed() const { return failed_; }
 
   private:
     __dirstream* dir_;
+    bool failed_ = false;
 };
 
 bool computerName(std::u16string& name);

@@ -2,27 +2,50 @@
 
 #include "compare/comparison.h"
 #include "core/fileReader.h"
-#include "core/fileio.h"
 #include "core/frame.h"
+#include "core/outputpath.h"
 #include "core/tkerr.h"
 #include "patch/metadatarecord.h"
 #include "patch/patchformat.h"
+#include "snapshot/sha1.h"
 #include "xml/xmlrep.h"
 
 TK_MODULE("tkdiff");
 
 namespace ostmere {
 
+namespace {
+
+// Hashes a file's bytes as they go into the patch and compares them with the id of the scan, so
+// that a patch never ships content other than the content its fingerprint describes.
+void writeCheckedRecord(CProgressSink* sink, COutputFile& out, FileTable::value_type& entry,
+                        const std::u16string& newerRoot, const TextMap& newerIds) {
+    CSha1 sha;
+    sha.start();
+    entry.second =
+        out.writeFileRecord(sink, newerRoot, entry.first,
+                            [&](const uint8_t* bytes, size_t n) { sha.update(bytes, n); });
+    uint8_t digest[20];
+    sha.finish(digest);
+    const auto id = newerIds.find(entry.first);
+    if (id == newerIds.end() || id->second != digestToHex(digest))
+        TK_RAISE(u"A file changed while the patch was being made: " + newerRoot + entry.first);
+}
+
+} // namespace
+
 void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16string& newerRoot,
-                const std::u16string& patchFile) {
+                const TextMap& newerIds, const std::u16string& patchFile) {
     sink->setStatus(u"Creating a patch file");
     FileTable table;
     for (const auto& path : info.NewFiles)
         table[path] = 0;
     for (const auto& path : info.ChangedFiles)
         table[path] = 0;
-    removeItem(true, patchFile);
-    COutputFile out(patchFile);
+    // The earlier file at the path is replaced only by a complete new patch, never removed
+    // first: a failed or cancelled run leaves it as it was.
+    CReplacingFile target(patchFile);
+    COutputFile& out = target.file();
     out.writeBuffer(kPatchMagic, kPatchMagicSize);
     const uint64_t headerPosition = out.tell();
     out.writeQword(0);
@@ -30,10 +53,10 @@ void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16strin
     writePatchInfoBlock(out, info);
     sink->setProgressRange(static_cast<uint32_t>(table.size()));
     sink->resetProgress();
-    for (auto& [path, position] : table) {
-        sink->setDetail(u"Writing File: " + path);
+    for (auto& entry : table) {
+        sink->setDetail(u"Writing File: " + entry.first);
         sink->stepProgress();
-        position = out.writeFileRecord(sink, newerRoot, path);
+        writeCheckedRecord(sink, out, entry, newerRoot, newerIds);
     }
     const uint64_t tablePosition = out.tell();
     out.writeFileTable(table);
@@ -45,25 +68,26 @@ void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16strin
     out.writeQword(tablePosition);
     out.writeDword(1);
     flushPatch(out);
+    target.commit();
 }
 
 void createPatch(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& older, CTimer* timer,
-                 const std::u16string& patchFile, const std::u16string& reportFile) {
+                 const std::u16string& patchFile, const std::u16string& reportFile,
+                 CCreationHook* hook) {
     CPatchInfo info = compareSnapshots(sink, newer, older);
     timer->stop();
     info.infoEntries[u"AnalysisTime"] = timer->getTime();
     if (!reportFile.empty())
         writeDiffReport(sink, reportFile, info);
-    writePatch(sink, info, newer.root, patchFile);
+    if (hook)
+        hook->beforeStore();
+    writePatch(sink, info, newer.root, newer.fileIds, patchFile);
     timer->stop();
 }
 
-} // namespace ostmere
-
-using namespace ostmere;
-
-void tkDiffCreatePatch(CProgressSink* sink, std::u16string olderDir, std::u16string newerDir,
-                       std::u16string patchFile, std::u16string reportFile, std::u16string filter) {
+void diffCreatePatch(CProgressSink* sink, std::u16string olderDir, std::u16string newerDir,
+                     const std::u16string& patchFile, const std::u16string& reportFile,
+                     const std::u16string& filter, CCreationHook* hook) {
     olderDir = normalizePath(olderDir);
     newerDir = normalizePath(newerDir);
     CTimer timer;
@@ -74,14 +98,16 @@ void tkDiffCreatePatch(CProgressSink* sink, std::u16string olderDir, std::u16str
         TK_RAISE(u"Older directory for patch creation does  not exists: " + olderDir);
     if (patchFile.empty())
         TK_RAISE(u"No patch file specified: ");
+    requireSafeOutputs({{patchFile, reportFile}, {}, {olderDir, newerDir}});
     CDirSnapshot newer = scanDirectory(sink, newerDir, filter);
     CDirSnapshot older = scanDirectory(sink, olderDir, filter);
-    createPatch(sink, newer, older, &timer, patchFile, reportFile);
+    createPatch(sink, newer, older, &timer, patchFile, reportFile, hook);
     sink->setStatus(u"Patch created ok.");
 }
 
-void tkCreatePatchVault(CProgressSink* sink, std::u16string newerDir, std::u16string patchFile,
-                        std::u16string vaultFile, std::u16string reportFile, bool updateVault) {
+void createPatchVault(CProgressSink* sink, std::u16string newerDir, const std::u16string& patchFile,
+                      const std::u16string& vaultFile, const std::u16string& reportFile,
+                      bool updateVault, CCreationHook* hook) {
     newerDir = normalizePath(newerDir);
     CTimer timer;
     timer.start();
@@ -91,10 +117,32 @@ void tkCreatePatchVault(CProgressSink* sink, std::u16string newerDir, std::u16st
         TK_RAISE(u"No patch file specified: ");
     if (vaultFile.empty())
         TK_RAISE(u"No vault file specified: ");
+    // An updated vault is read first and rewritten last; either way no other output may be it.
+    requireSafeOutputs({{patchFile, reportFile, updateVault ? vaultFile : u""},
+                        {updateVault ? u"" : vaultFile},
+                        {newerDir}});
     CDirSnapshot older = readVault(sink, vaultFile);
     CDirSnapshot newer = scanDirectory(sink, newerDir, older.filterText);
-    createPatch(sink, newer, older, &timer, patchFile, reportFile);
+    createPatch(sink, newer, older, &timer, patchFile, reportFile, hook);
+    // Reached only when every stored file had the id the scan gave it, so the vault records
+    // exactly what the patch ships.
     if (updateVault)
         writeVault(sink, vaultFile, CDirSnapshot(newer));
     sink->setStatus(u"Patch created ok.");
+}
+
+} // namespace ostmere
+
+using namespace ostmere;
+
+void tkDiffCreatePatch(CProgressSink* sink, std::u16string olderDir, std::u16string newerDir,
+                       std::u16string patchFile, std::u16string reportFile, std::u16string filter) {
+    diffCreatePatch(sink, std::move(olderDir), std::move(newerDir), patchFile, reportFile, filter,
+                    nullptr);
+}
+
+void tkCreatePatchVault(CProgressSink* sink, std::u16string newerDir, std::u16string patchFile,
+                        std::u16string vaultFile, std::u16string reportFile, bool updateVault) {
+    createPatchVault(sink, std::move(newerDir), patchFile, vaultFile, reportFile, updateVault,
+                     nullptr);
 }

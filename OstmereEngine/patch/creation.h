@@ -6,9 +6,29 @@
 
 namespace ostmere {
 
+// Lets a caller act between the scan of the newer tree and the storing of its files, where a
+// tree that changes under a running creation changes it.
+class CCreationHook {
+  public:
+    virtual void beforeStore() = 0;
+
+  protected:
+    ~CCreationHook() = default;
+};
+
 void createPatch(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& older, CTimer* timer,
-                 const std::u16string& patchFile, const std::u16string& reportFile);
+                 const std::u16string& patchFile, const std::u16string& reportFile,
+                 CCreationHook* hook = nullptr);
+// newerIds: the file ids the scan computed; every stored file must still have its id.
 void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16string& newerRoot,
-                const std::u16string& patchFile);
+                const TextMap& newerIds, const std::u16string& patchFile);
+
+// tkDiffCreatePatch and tkCreatePatchVault with a hook.
+void diffCreatePatch(CProgressSink* sink, std::u16string olderDir, std::u16string newerDir,
+                     const std::u16string& patchFile, const std::u16string& reportFile,
+                     const std::u16string& filter, CCreationHook* hook);
+void createPatchVault(CProgressSink* sink, std::u16string newerDir, const std::u16string& patchFile,
+                      const std::u16string& vaultFile, const std::u16string& reportFile,
+                      bool updateVault, CCreationHook* hook);
 
 } // namespace ostmere

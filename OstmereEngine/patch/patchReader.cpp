@@ -229,7 +229,8 @@ void CFileReader::writeFileTable(const FileTable& table) {
 }
 
 uint64_t CFileReader::writeFileRecord(CProgressSink* sink, const std::u16string& root,
-                                      const std::u16string& relativePath) {
+                                      const std::u16string& relativePath,
+                                      const ContentObserver& observe) {
     const uint64_t start = tell();
     writeType(TYPE_FILE);
     CInputFile source(root + relativePath);
@@ -247,10 +248,15 @@ uint64_t CFileReader::writeFileRecord(CProgressSink* sink, const std::u16string&
         if (n == 0)
             break;
         writeBuffer(buffer, n);
+        if (observe)
+            observe(buffer, n);
         copied += n;
     }
     if (size < 0 || copied != static_cast<uint64_t>(size))
         TK_RAISE(u"Unable read a source file:" + root + relativePath);
+    // A file that grew while it was copied is no longer the file that was stored.
+    if (source.size() != size)
+        TK_RAISE(u"A file changed while the patch was being made: " + root + relativePath);
     return start;
 }
 

@@ -1,14 +1,20 @@
 #include "snapshot/dirscan.h"
 
+#include "core/descriptor.h"
 #include "core/names.h"
-
+#include "core/pathopen.h"
 #include "core/platform.h"
+#include "core/tkerr.h"
 #include "snapshot/fingerprint.h"
 #include "snapshot/treeread.h"
 
 #include <algorithm>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <vector>
+
+TK_MODULE("fileio");
 
 namespace ostmere {
 
@@ -128,44 +134,68 @@ namespace {
 
 struct ListedEntry {
     std::u16string name;
+    std::string raw;
     bool isDirectory;
 };
 
+[[noreturn]] void cannotList(const std::u16string& directory) {
+    TK_RAISE(u"Unable to list a directory: " + directory);
+}
+
 // One directory's entries in ordinal name order, so that walks (and the files made from them)
 // do not depend on the file system's listing order. The listing is closed before any recursion.
-bool listDirectory(const std::u16string& directory, DirIdentity& self,
-                   std::vector<ListedEntry>& entries) {
+// A directory that cannot be read is an error: skipping it would make its files look removed.
+void listDirectory(int directory, const std::u16string& path, std::vector<ListedEntry>& entries) {
     CDirListing listing(directory);
-    if (!listing.isOpen() || !listing.identity(self))
-        return false;
+    if (!listing.isOpen())
+        cannotList(path);
     std::string raw;
     bool isDirectory;
     while (listing.next(raw, isDirectory))
-        entries.push_back({engineName(raw), isDirectory});
+        entries.push_back({engineName(raw), raw, isDirectory});
+    if (listing.failed())
+        cannotList(path);
     std::sort(entries.begin(), entries.end(),
               [](const ListedEntry& a, const ListedEntry& b) { return a.name < b.name; });
+}
+
+bool identityOf(int directory, DirIdentity& id) {
+    struct stat st;
+    if (fstat(directory, &st) != 0)
+        return false;
+    id = {st.st_dev, st.st_ino};
     return true;
 }
 
+// The walk holds each directory on its way open and reaches the next one relative to it, so
+// the depth of a tree is not limited by the length of a path the system accepts in one call.
 // ancestors: identities of the directories on the current walk path, so that a link back to
 // one of them is listed but not entered again.
 void walk(CProgressSink* sink, const std::u16string& root, const std::u16string& rel,
-          CTreeVisitor& visitor, const CIgnoreFilter& filter, std::vector<DirIdentity>& ancestors) {
+          const CDescriptor& directory, CTreeVisitor& visitor, const CIgnoreFilter& filter,
+          std::vector<DirIdentity>& ancestors) {
     DirIdentity self;
-    std::vector<ListedEntry> entries;
-    if (!listDirectory(root + rel, self, entries))
-        return;
+    if (!identityOf(directory.get(), self))
+        cannotList(root + rel);
     for (const auto& id : ancestors)
         if (id == self)
             return;
+    std::vector<ListedEntry> entries;
+    listDirectory(directory.get(), root + rel, entries);
     ancestors.push_back(self);
     for (const ListedEntry& entry : entries) {
+        if (rel.empty() && entry.name == kStagingAreaName)
+            continue;
         std::u16string entryRel = rel + u"\\" + entry.name;
         if (filter.matches(entryRel)) {
             visitor.onIgnored(sink, root, entryRel);
         } else if (entry.isDirectory) {
             visitor.onDirectory(sink, root, entryRel);
-            walk(sink, root, entryRel, visitor, filter, ancestors);
+            CDescriptor child(
+                ::openat(directory.get(), entry.raw.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (!child)
+                cannotList(root + entryRel);
+            walk(sink, root, entryRel, child, visitor, filter, ancestors);
         } else {
             visitor.onFile(sink, root, entryRel);
         }
@@ -177,8 +207,11 @@ void walk(CProgressSink* sink, const std::u16string& root, const std::u16string&
 
 void walkTree(CProgressSink* sink, const std::u16string& root, const std::u16string& relPath,
               CTreeVisitor& visitor, const CIgnoreFilter& filter) {
+    CDescriptor directory(openPath(nativePath(root + relPath), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!directory)
+        cannotList(root + relPath);
     std::vector<DirIdentity> ancestors;
-    walk(sink, root, relPath, visitor, filter, ancestors);
+    walk(sink, root, relPath, directory, visitor, filter, ancestors);
 }
 
 CDirSnapshot scanDirectory(CProgressSink* sink, const std::u16string& root,
@@ -202,11 +235,13 @@ CDirSnapshot scanDirectory(CProgressSink* sink, const std::u16string& root,
     sink->resetProgress();
     auto readAttributes = [&](const PathList& paths) {
         for (const auto& path : paths) {
+            // 0 would mean "absent" to the comparison.
             CItemMeta meta;
             uint32_t word = getItemStatus(root + path, meta);
-            snapshot.attributes[path] = word == INVALID_FILE_ATTRIBUTES ? 0 : word;
-            if (word != INVALID_FILE_ATTRIBUTES)
-                snapshot.meta.emplace(path, meta);
+            if (word == INVALID_FILE_ATTRIBUTES)
+                TK_RAISE(u"Unable to read the attributes of: " + root + path);
+            snapshot.attributes[path] = word;
+            snapshot.meta.emplace(path, meta);
             sink->stepProgress();
         }
     };

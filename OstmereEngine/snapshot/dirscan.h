@@ -17,6 +17,10 @@ using PathList = std::deque<std::u16string>;
 using AttributeMap = std::map<std::u16string, uint32_t>;
 using TextMap = std::map<std::u16string, std::u16string>;
 
+// The directory in which an apply stages its work, at the root of the target. No scan sees it,
+// so it never enters a fingerprint, a vault or a patch.
+inline constexpr char16_t kStagingAreaName[] = u".ostmere-staging";
+
 struct CDirSnapshot {
     std::u16string root;
     std::u16string filterText;

@@ -1,12 +1,12 @@
 // The document object over pugixml, and the XML primitives the codecs are built from.
 #include "xml/xmldoc.h"
 
+#include "core/outputpath.h"
 #include "core/platform.h"
 #include "core/tkerr.h"
 #include "xml/xmlstream.h"
 #include "xml/xmltext.h"
 
-#include <cstdio>
 #include <new>
 
 TK_MODULE("xmlrep");
@@ -22,16 +22,19 @@ std::string narrow(const std::u16string& text) {
     return utf16ToUtf8(text);
 }
 
-// Written beside the target and renamed over it, so a failed save leaves an earlier file of
-// that name intact.
-bool saveReplacing(pugi::xml_document& document, const std::string& target) {
-    CReplacingFile file(target);
-    if (!file.stream())
-        return false;
-    pugi::xml_writer_file writer(file.stream());
-    document.save(writer, "\t", pugi::format_default, pugi::encoding_utf8);
-    return file.commit();
-}
+// Hands pugixml's output to the replacing file and remembers a short write.
+class CFileWriter final : public pugi::xml_writer {
+  public:
+    explicit CFileWriter(COutputFile& file) : file_(file) {}
+    void write(const void* data, size_t size) override {
+        if (ok && size && file_.write(data, size) != size)
+            ok = false;
+    }
+    bool ok = true;
+
+  private:
+    COutputFile& file_;
+};
 
 } // namespace
 
@@ -83,7 +86,22 @@ void CXmlDocument::save(const std::u16string& path) {
         staging_ = XmlElement();
         childIndex_.clear();
     }
-    if (!saveReplacing(*document, nativePath(path)))
+    // What the path names is checked first; a refusal is the engine's error, not the library's.
+    requireRegularOutput(path);
+    bool written = false;
+    try {
+        // Written beside the target and renamed over it, so a failed save leaves an earlier
+        // file of that name intact.
+        CReplacingFile out(path);
+        CFileWriter writer(out.file());
+        document->save(writer, "\t", pugi::format_default, pugi::encoding_utf8);
+        if (writer.ok) {
+            out.commit();
+            written = true;
+        }
+    } catch (const CTKErr&) {
+    }
+    if (!written)
         raiseXml(E_FAIL_CODE, u"Unable to write the XML file " + path);
 }
 

@@ -1,6 +1,7 @@
 // The two XML file formats: the vault of a tree and the diff report of a patch.
 #include "xml/xmlrep.h"
 
+#include "core/outputpath.h"
 #include "core/platform.h"
 #include "core/tkerr.h"
 #include "xml/metadatalist.h"
@@ -110,18 +111,9 @@ void writeInfoList(CXmlStreamWriter& out, const TextMap& entries) {
 
 } // namespace
 
-// The report is streamed to its file list by list instead of being built as one document:
-// memory stays a small multiple of the record, and a path of n components costs space and time
-// linear in n. The bytes are those the document layer would save.
-void writeDiffReport(CProgressSink* sink, const std::u16string& reportFile,
-                     const CPatchInfo& info) {
-    CReplacingFile file(nativePath(reportFile));
-    CXmlStreamWriter out(file.stream());
-    out.declaration();
-    out.open("xml", {{"version", "1.0"}});
-    out.open("tkDiffPatchReport", {{"Version", "1.0"}});
-    sink->setStatus(u"Creating an XML report");
-    sink->setProgressRange(10);
+namespace {
+
+void writeReportBody(CProgressSink* sink, CXmlStreamWriter& out, const CPatchInfo& info) {
     writeInfoList(out, info.infoEntries);
     sink->stepProgress();
     const XmlAttributes filter = xmlAttributes({{"filter", info.filter}});
@@ -146,9 +138,37 @@ void writeDiffReport(CProgressSink* sink, const std::u16string& reportFile,
         attributes.setAttr(attributes.add(path), word);
     attributes.write(out, "AttributeChanges");
     sink->stepProgress();
-    out.close();
-    out.close();
-    if (!out.flush() || !file.commit())
+}
+
+} // namespace
+
+// The report is streamed to its file list by list instead of being built as one document:
+// memory stays a small multiple of the record, and a path of n components costs space and time
+// linear in n. The bytes are those the document layer would save, and the file is replaced
+// whole, as a saved document is.
+void writeDiffReport(CProgressSink* sink, const std::u16string& reportFile,
+                     const CPatchInfo& info) {
+    // What the path names is checked first; a refusal is the engine's error, not the library's.
+    requireRegularOutput(reportFile);
+    bool written = false;
+    try {
+        CReplacingFile file(reportFile);
+        CXmlStreamWriter out(file.file());
+        out.declaration();
+        out.open("xml", {{"version", "1.0"}});
+        out.open("tkDiffPatchReport", {{"Version", "1.0"}});
+        sink->setStatus(u"Creating an XML report");
+        sink->setProgressRange(10);
+        writeReportBody(sink, out, info);
+        out.close();
+        out.close();
+        if (out.flush()) {
+            file.commit();
+            written = true;
+        }
+    } catch (const CTKErr&) {
+    }
+    if (!written)
         raiseXml(E_FAIL_CODE, u"Unable to write the XML file " + reportFile);
     sink->stepProgress();
     sink->setStatus(u"XML Report Created. ");

@@ -2,60 +2,9 @@
 
 #include "core/tkerr.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
-
 TK_MODULE("xmlrep");
 
 namespace ostmere {
-
-CReplacingFile::CReplacingFile(const std::string& target) : target_(target) {
-    int fd = -1;
-    // O_EXCL with mode 0666 leaves the permissions to the umask, as a plain create would.
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temp_ = target + ".part" + std::to_string(getpid()) + "-" + std::to_string(attempt);
-        fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-    if (fd < 0) {
-        temp_.clear();
-        return;
-    }
-    file_ = fdopen(fd, "wb");
-    if (!file_) {
-        ::close(fd);
-        discard();
-    }
-}
-
-CReplacingFile::~CReplacingFile() {
-    if (file_)
-        fclose(file_);
-    file_ = nullptr;
-    discard();
-}
-
-void CReplacingFile::discard() {
-    if (!temp_.empty())
-        unlink(temp_.c_str());
-    temp_.clear();
-}
-
-bool CReplacingFile::commit() {
-    if (!file_)
-        return false;
-    bool ok = fflush(file_) == 0 && ferror(file_) == 0;
-    ok = fclose(file_) == 0 && ok;
-    file_ = nullptr;
-    ok = ok && rename(temp_.c_str(), target_.c_str()) == 0;
-    if (ok)
-        temp_.clear();
-    else
-        discard();
-    return ok;
-}
 
 void CXmlStreamWriter::declaration() {
     buffer_ += "<?xml version=\"1.0\"?>\n";
@@ -129,7 +78,7 @@ void CXmlStreamWriter::spill() {
 
 bool CXmlStreamWriter::flush() {
     if (!failed_ && !buffer_.empty())
-        failed_ = !file_ || fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size();
+        failed_ = file_.write(buffer_.data(), buffer_.size()) != buffer_.size();
     buffer_.clear();
     return !failed_;
 }

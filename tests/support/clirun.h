@@ -15,5 +15,8 @@ struct CliRun {
 // Runs the program with stdin from /dev/null and stdout, stderr into files below scratch
 // (not terminals).
 CliRun runCli(const std::vector<std::string>& args, const std::filesystem::path& scratch);
+// The same under another program that then runs it (for example setpriv with its options).
+CliRun runCliUnder(const std::vector<std::string>& wrapper, const std::vector<std::string>& args,
+                   const std::filesystem::path& scratch);
 
 } // namespace testing_support

@@ -105,6 +105,11 @@ std::vector<std::string> describeTree(const fs::path& root) {
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
          ++it) {
         std::string rel = it->path().lexically_relative(root).string();
+        // What an interrupted or stopped apply keeps for its rerun is no part of the tree.
+        if (rel == kStagingArea) {
+            it.disable_recursion_pending();
+            continue;
+        }
         bool ro =
             (fs::status(it->path()).permissions() & fs::perms::owner_write) == fs::perms::none;
         std::string line = it->is_directory() ? rel + "/" : rel + "=" + readFile(it->path());

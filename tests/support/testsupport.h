@@ -75,6 +75,9 @@ struct TreeEntry {
     std::string content;
 };
 void makeTree(const fs::path& root, const std::vector<TreeEntry>& entries);
+// The directory at the root of a target in which apply stages its work; scans skip it.
+inline constexpr const char* kStagingArea = ".ostmere-staging";
+
 // Every entry below root as "rel" (files "rel=content", dirs "rel/", "+ro" when read-only).
 std::vector<std::string> describeTree(const fs::path& root);
 

@@ -1,0 +1,140 @@
+#include "apply/commit.h"
+
+#include "core/beneath.h"
+#include "core/tkerr.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+TK_MODULE("fileio");
+
+namespace ostmere {
+
+void CApplyRun::beginPhase(const char16_t* status, size_t count) {
+    sink_->setStatus(status);
+    sink_->setProgressRange(static_cast<uint32_t>(count));
+    resolver_.forget();
+}
+
+int CApplyRun::reach(const std::u16string& relPath, std::string& leaf) {
+    refusedLink_ = false;
+    const int dir = resolver_.parentOf(relPath, leaf);
+    if (dir >= 0) {
+        if (place_.hooks)
+            place_.hooks->beforeAct(relPath);
+        return dir;
+    }
+    const int failure = errno;
+    // A path through a link inside the target is a failure of its item: skipped when
+    // tolerant, fatal otherwise.
+    if (linkBeneath(place_.root, resolver_.parentPath())) {
+        if (!tolerant_)
+            TK_RAISE(u"Refusing to follow a symbolic link inside the target directory: " +
+                     place_.directory + relPath);
+        refusedLink_ = true;
+    }
+    errno = failure;
+    return -1;
+}
+
+int CApplyRun::writable(int dir, const std::function<int()>& op) {
+    return withOwnerWrite(dir, resolver_.parentPath(), &place_.staging, op);
+}
+
+bool CApplyRun::removeOne(const std::u16string& entry) {
+    std::string leaf;
+    const int dir = reach(entry, leaf);
+    if (dir >= 0 && writable(dir, [&] { return removeEntry(dir, leaf); }) == 0)
+        return true;
+    if (alreadyDone(!refusedLink_ && errno == ENOENT))
+        return true;
+    if (tolerant_)
+        return false;
+    TK_RAISE(u"Unable to remove item. " + place_.directory + entry);
+}
+
+void CApplyRun::removeFiles() {
+    beginPhase(u"Removing Files.", patch_.UnlinkedFiles.size());
+    for (const auto& entry : patch_.UnlinkedFiles) {
+        sink_->stepProgress();
+        sink_->setDetail(u"Removing: " + entry);
+        if (removeOne(entry))
+            applied_.UnlinkedFiles.push_back(entry);
+    }
+}
+
+void CApplyRun::removeDirectories() {
+    PathList order = patch_.UnlinkedDirectories;
+    std::sort(order.begin(), order.end());
+    beginPhase(u"Removing Directories.", order.size());
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
+        sink_->stepProgress();
+        sink_->setDetail(u"Removing: " + *it);
+        if (removeOne(*it))
+            applied_.UnlinkedDirectories.push_back(*it);
+    }
+}
+
+void CApplyRun::createDirectories() {
+    beginPhase(u"Creating Directories.", patch_.NewDirs.size());
+    for (const auto& entry : patch_.NewDirs) {
+        sink_->stepProgress();
+        sink_->setDetail(u"Creating: " + entry);
+        std::string leaf;
+        const int dir = reach(entry, leaf);
+        if (dir >= 0 && (writable(dir, [&] { return mkdirat(dir, leaf.c_str(), 0777); }) == 0 ||
+                         alreadyDone(errno == EEXIST && isDirectoryEntry(dir, leaf))))
+            applied_.NewDirs.push_back(entry);
+        else if (!tolerant_)
+            TK_RAISE(u"Unable to create a directory. " + place_.directory + entry);
+    }
+}
+
+void CApplyRun::restoreFiles(const FileTable& table) {
+    beginPhase(u"Restoring files.", table.size());
+    const int area = place_.staging.fd();
+    size_t index = 0;
+    for (const auto& [key, position] : table) {
+        const std::string staged = CStagingArea::itemName(index++);
+        sink_->stepProgress();
+        sink_->setDetail(u"Extructing file: " + key);
+        const std::u16string destination = place_.directory + u"\\" + key;
+        if (auto* tracer = dynamic_cast<CTraceSink*>(sink_))
+            tracer->trace(u"Would write" + destination);
+        std::string leaf;
+        const int dir = reach(key, leaf);
+        if (dir < 0 && refusedLink_)
+            continue;
+        // The staged file replaces the destination in one step: never half-written.
+        if (dir >= 0 &&
+            (writable(dir, [&] { return renameat(area, staged.c_str(), dir, leaf.c_str()); }) ==
+                 0 ||
+             alreadyDone(errno == ENOENT && !entryExists(area, staged)))) {
+            applied_.ChangedFiles.push_back(key);
+            continue;
+        }
+        if (dir >= 0 && entryExists(dir, leaf))
+            TK_RAISE(u"Unable to remove item. " + destination);
+        raise(u"Unable to open file:" + destination, "fileReader.cpp", __LINE__);
+    }
+}
+
+void CApplyRun::restoreAttributes() {
+    beginPhase(u"Restoring FS attributes.", patch_.AttributeChanges.size());
+    for (const auto& [key, word] : patch_.AttributeChanges) {
+        sink_->stepProgress();
+        sink_->setDetail(u"Restoring: " + place_.directory + u"\\" + key);
+        std::string leaf;
+        const int dir = reach(key, leaf);
+        if (dir >= 0 && setEntryAttributes(dir, leaf, word))
+            applied_.AttributeChanges[key] = word;
+        else if (!tolerant_)
+            TK_RAISE(u"Unable to set attributes on a file " + key);
+    }
+}
+
+} // namespace ostmere

@@ -1,0 +1,81 @@
+#include "apply/prediction.h"
+
+#include "core/platform.h"
+#include "snapshot/fingerprint.h"
+
+#include <set>
+
+namespace ostmere {
+
+namespace {
+
+// The prediction is part of the staging stage; its own fingerprint pass shows no progress.
+class CSilentSink final : public CProgressSink {
+  public:
+    explicit CSilentSink(CProgressSink* buffers) : buffers_(buffers) {}
+    uint32_t getBufferSize() override { return buffers_->getBufferSize(); }
+    uint8_t* getBuffer() override { return buffers_->getBuffer(); }
+    void setStatus(const std::u16string&) override {}
+    void setDetail(const std::u16string&) override {}
+    void showMessage(const std::u16string&) override {}
+    void setProgressRange(uint32_t) override {}
+    void resetProgress() override {}
+    void stepProgress() override {}
+
+  private:
+    CProgressSink* buffers_;
+};
+
+// What setting the word will leave on an item of that kind.
+uint32_t wordAfterSetting(bool directory, uint32_t word) {
+    return (directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE) |
+           (word & FILE_ATTRIBUTE_READONLY);
+}
+
+} // namespace
+
+std::u16string predictFingerprint(const CDirSnapshot& current, const CPatchInfo& patch,
+                                  const TextMap& stagedIds, CProgressSink* bufferSource) {
+    std::set<std::u16string> removed(patch.UnlinkedFiles.begin(), patch.UnlinkedFiles.end());
+    removed.insert(patch.UnlinkedDirectories.begin(), patch.UnlinkedDirectories.end());
+    std::set<std::u16string> directories, files;
+    for (const auto& d : current.directories)
+        if (!removed.count(d))
+            directories.insert(d);
+    directories.insert(patch.NewDirs.begin(), patch.NewDirs.end());
+    for (const auto& f : current.files)
+        if (!removed.count(f))
+            files.insert(f);
+
+    CDirSnapshot next;
+    auto place = [&](const std::u16string& path, bool directory) {
+        auto change = patch.AttributeChanges.find(path);
+        auto now = current.attributes.find(path);
+        if (change != patch.AttributeChanges.end())
+            next.attributes[path] = wordAfterSetting(directory, change->second);
+        else if (now != current.attributes.end() && !stagedIds.count(path))
+            next.attributes[path] = now->second;
+        else // created without a word to set: as a new item comes out
+            next.attributes[path] = wordAfterSetting(directory, 0);
+    };
+    for (const auto& d : directories) {
+        next.directories.push_back(d);
+        place(d, true);
+    }
+    for (const auto& [path, id] : stagedIds)
+        files.insert(path);
+    for (const auto& f : files) {
+        next.files.push_back(f);
+        place(f, false);
+        auto staged = stagedIds.find(f);
+        auto kept = current.fileIds.find(f);
+        if (staged != stagedIds.end())
+            next.fileIds[f] = staged->second;
+        else if (kept != current.fileIds.end())
+            next.fileIds[f] = kept->second;
+    }
+    CSilentSink silent(bufferSource);
+    return calcFingerprint(next, &silent);
+}
+
+} // namespace ostmere
