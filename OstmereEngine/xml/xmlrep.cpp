@@ -10,6 +10,8 @@
 #include "xml/xmlstream.h"
 #include "xml/xmltext.h"
 
+#include <optional>
+
 TK_MODULE("xmlrep");
 
 namespace ostmere {
@@ -150,20 +152,27 @@ void writeDiffReport(CProgressSink* sink, const std::u16string& reportFile,
                      const CPatchInfo& info) {
     // What the path names is checked first; a refusal is the engine's error, not the library's.
     requireRegularOutput(reportFile);
+    // A file that cannot be made fails where a document's save would, after the nine steps of
+    // the lists; until then the lists go nowhere.
+    std::optional<CReplacingFile> file;
+    try {
+        file.emplace(reportFile);
+    } catch (const CTKErr&) {
+    }
+    COutputFile nowhere;
+    CXmlStreamWriter out(file ? file->file() : nowhere);
+    out.declaration();
+    out.open("xml", {{"version", "1.0"}});
+    out.open("tkDiffPatchReport", {{"Version", "1.0"}});
+    sink->setStatus(u"Creating an XML report");
+    sink->setProgressRange(10);
+    writeReportBody(sink, out, info);
+    out.close();
+    out.close();
     bool written = false;
     try {
-        CReplacingFile file(reportFile);
-        CXmlStreamWriter out(file.file());
-        out.declaration();
-        out.open("xml", {{"version", "1.0"}});
-        out.open("tkDiffPatchReport", {{"Version", "1.0"}});
-        sink->setStatus(u"Creating an XML report");
-        sink->setProgressRange(10);
-        writeReportBody(sink, out, info);
-        out.close();
-        out.close();
-        if (out.flush()) {
-            file.commit();
+        if (file && out.flush()) {
+            file->commit();
             written = true;
         }
     } catch (const CTKErr&) {
