@@ -16,7 +16,7 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 WORK = os.path.join(HERE, "work", "scale")
-OSTMERE = os.path.join(HERE, "..", "build", "ostmere")
+OSTMERE = os.environ.get("OSTMERE", os.path.join(HERE, "..", "build", "ostmere"))
 DEEP_PATCH = os.path.join(HERE, "..", "build", "deep_patch")
 
 
