@@ -40,10 +40,11 @@ void calcFileIds(CProgressSink* sink, const std::u16string& root, CDirSnapshot& 
     CHashPool pool(
         snapshot.files.size(), [&](size_t i) { return root + snapshot.files[i]; },
         sink->getBuffer(), sink->getBufferSize(), jobs);
+    CByteProgressSink* bytes = byteSinkOf(sink);
     uint8_t digest[20];
     for (const auto& path : snapshot.files) {
         sink->setDetail(u"Processing: " + path);
-        pool.next(digest);
+        reportBytes(bytes, pool.next(digest));
         snapshot.fileIds[path] = digestToHex(digest);
         sink->stepProgress();
     }

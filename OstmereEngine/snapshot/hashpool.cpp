@@ -81,7 +81,7 @@ void CHashPool::hashOne(size_t index, uint8_t* slice, size_t sliceSize) {
     try {
         CSha1 sha;
         sha.start();
-        hashFile(slice, sliceSize, fullPath_(index), sha, &stopping_);
+        result.bytes = hashFile(slice, sliceSize, fullPath_(index), sha, &stopping_);
         sha.finish(result.digest);
     } catch (...) {
         result.error = std::current_exception();
@@ -96,7 +96,7 @@ void CHashPool::hashOne(size_t index, uint8_t* slice, size_t sliceSize) {
     ready_.notify_one();
 }
 
-void CHashPool::next(uint8_t digest[20]) {
+uint64_t CHashPool::next(uint8_t digest[20]) {
     std::unique_lock lock(mutex_);
     Result& slot = window_[nextReport_ % window_.size()];
     ready_.wait(lock, [&] { return slot.ready; });
@@ -108,6 +108,7 @@ void CHashPool::next(uint8_t digest[20]) {
     if (result.error)
         std::rethrow_exception(result.error);
     std::copy(result.digest, result.digest + 20, digest);
+    return result.bytes;
 }
 
 } // namespace ostmere

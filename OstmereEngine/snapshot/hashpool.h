@@ -34,13 +34,15 @@ class CHashPool {
     CHashPool(const CHashPool&) = delete;
     CHashPool& operator=(const CHashPool&) = delete;
 
-    // The digest of the next file in order, waiting for it when needed.
-    void next(uint8_t digest[20]);
+    // The digest of the next file in order, waiting for it when needed; returns its size, which
+    // the caller reports as the bytes done (the workers never call the sink).
+    uint64_t next(uint8_t digest[20]);
 
   private:
     struct Result {
         bool ready = false;
         uint8_t digest[20];
+        uint64_t bytes = 0;
         std::exception_ptr error;
     };
 

@@ -14,8 +14,8 @@ void hashFile(CProgressSink* sink, const std::u16string& fullPath, CSha1& sha) {
     hashFile(sink->getBuffer(), sink->getBufferSize(), fullPath, sha, nullptr, byteSinkOf(sink));
 }
 
-void hashFile(uint8_t* buffer, size_t chunk, const std::u16string& fullPath, CSha1& sha,
-              const std::atomic<bool>* abandon, CByteProgressSink* bytes) {
+uint64_t hashFile(uint8_t* buffer, size_t chunk, const std::u16string& fullPath, CSha1& sha,
+                  const std::atomic<bool>* abandon, CByteProgressSink* bytes) {
     CStreamInputFile stream(fullPath);
     CInputFile descriptor(fullPath);
     int64_t size = descriptor.size();
@@ -26,7 +26,7 @@ void hashFile(uint8_t* buffer, size_t chunk, const std::u16string& fullPath, CSh
     uint64_t total = 0;
     while (total < static_cast<uint64_t>(size)) {
         if (abandon && abandon->load(std::memory_order_relaxed))
-            return;
+            return total;
         size_t n = static_cast<size_t>(std::min<uint64_t>(chunk, size - total));
         size_t got = stream.read(buffer, n);
         if (got == 0)
@@ -37,6 +37,7 @@ void hashFile(uint8_t* buffer, size_t chunk, const std::u16string& fullPath, CSh
     }
     if (total != static_cast<uint64_t>(size))
         TK_RAISE(u"Unable read a source file:" + fullPath);
+    return total;
 }
 
 } // namespace ostmere

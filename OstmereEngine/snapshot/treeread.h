@@ -13,9 +13,9 @@ namespace ostmere {
 
 // Feeds the whole content of a file into sha, through the sink's work buffer.
 void hashFile(CProgressSink* sink, const std::u16string& fullPath, CSha1& sha);
-// The same through a given part of that buffer. When abandon becomes true the file is left
-// half read, without error: its digest is then of no use.
-void hashFile(uint8_t* buffer, size_t chunk, const std::u16string& fullPath, CSha1& sha,
-              const std::atomic<bool>* abandon = nullptr, CByteProgressSink* bytes = nullptr);
+// The same through a given part of that buffer; returns the number of bytes hashed. When
+// abandon becomes true the file is left half read, without error: its digest is then of no use.
+uint64_t hashFile(uint8_t* buffer, size_t chunk, const std::u16string& fullPath, CSha1& sha,
+                  const std::atomic<bool>* abandon = nullptr, CByteProgressSink* bytes = nullptr);
 
 } // namespace ostmere
