@@ -7,7 +7,8 @@
 namespace fs = std::filesystem;
 
 bool isUnverifiedApplyStatus(const std::u16string& status) {
-    return status == u"After patch has been aplied fingerprints do not match.";
+    return status == u"After patch has been aplied fingerprints do not match." ||
+           status == u"After patch has been applied the permission bits do not match.";
 }
 
 QString endingStatus(RunEnding ending, const QString& operation) {

@@ -28,6 +28,7 @@ const std::vector<OptionSpec>& optionSpecs() {
         {"continue-on-errors", 0, nullptr,
          "skip items that cannot be removed, created or written (not recommended)"},
         {"ignore-fingerprint", 0, nullptr, "skip the fingerprint and stored-file checks (unsafe)"},
+        {"keep-setuid", 0, nullptr, "also set the setuid and setgid bits the patch carries"},
         {"dry-run", 'n', nullptr,
          "check the target and the whole patch and list the changes; change nothing"},
     };

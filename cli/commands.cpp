@@ -239,6 +239,8 @@ const char* resultName(ApplyResult result) {
         return "newerMismatch";
     case ApplyResult::notVerified:
         return "notVerified";
+    case ApplyResult::metadataMismatch:
+        return "metadataMismatch";
     }
     return "";
 }
@@ -252,13 +254,13 @@ int runApply(const Invocation& a, ConsoleSink& sink) {
         outcome.json()
             .add("directory", a.positional[0])
             .add("patch", patchJson(describePatch(&sink, w(a.positional[1]))));
-    const ApplyResult result =
-        applyPatch(&sink, w(a.positional[0]), w(a.positional[1]), report.enginePath(),
-                   {a.flag("continue-on-errors"), a.flag("ignore-fingerprint")});
+    const ApplyResult result = applyPatch(
+        &sink, w(a.positional[0]), w(a.positional[1]), report.enginePath(),
+        {a.flag("continue-on-errors"), a.flag("ignore-fingerprint"), a.flag("keep-setuid")});
     const std::string line = closingLine(sink);
     report.deliver();
     outcome.json().add("result", resultName(result)).add("report", a.value("report"));
-    if (result == ApplyResult::newerMismatch) {
+    if (result == ApplyResult::newerMismatch || result == ApplyResult::metadataMismatch) {
         sink.endDisplay();
         std::fprintf(stderr, "ostmere: %s\n", line.c_str());
         return outcome.finish("", kExitNewerMismatch);
@@ -357,9 +359,11 @@ const std::vector<Command>& commands() {
          "apply a patch to a directory, checked by fingerprints",
          "Applies PATCH to DIR. DIR must have the fingerprint the patch was made from (exit\n"
          "status 4 otherwise, nothing changed), and is verified against the newer fingerprint\n"
-         "afterwards (exit status 3 when it differs). --dry-run reads the whole patch, hashes\n"
+         "afterwards (exit status 3 when it, or a permission bit the patch carries, differs).\n"
+         "Permission bits and modification times travel with the patch; setuid and setgid\n"
+         "bits are set only with --keep-setuid. --dry-run reads the whole patch, hashes\n"
          "its stored contents and checks that they make the newer tree, and lists the changes.",
-         {"report", "dry-run", "continue-on-errors", "ignore-fingerprint"},
+         {"report", "dry-run", "continue-on-errors", "ignore-fingerprint", "keep-setuid"},
          runApply},
         {"query",
          {"PATCH", "REPORT"},

@@ -18,7 +18,7 @@ _ostmere() {
             fingerprint|vault) options="--filter" ;;
             diff) options="--report --filter" ;;
             diff-vault) options="--report --update-vault" ;;
-            apply) options="--report --dry-run --continue-on-errors --ignore-fingerprint" ;;
+            apply) options="--report --dry-run --continue-on-errors --ignore-fingerprint --keep-setuid" ;;
         esac
         COMPREPLY=($(compgen -W "$global $options" -- "$cur"))
         return

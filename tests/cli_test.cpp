@@ -206,7 +206,7 @@ const std::vector<CliCase>& cliCases() {
         {{"help", "apply"},
          0,
          holds({"Usage: ostmere apply DIR PATCH [--report FILE] [--dry-run] [--continue-on-errors] "
-                "[--ignore-fingerprint]\n",
+                "[--ignore-fingerprint] [--keep-setuid]\n",
                 "  -n, --dry-run              check the target and the whole patch and list the "
                 "changes; change nothing\n",
                 "      --report FILE          also write an XML diff report to FILE ('-' for "

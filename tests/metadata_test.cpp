@@ -1,6 +1,7 @@
 // Permission bits and modification times carried beside the base format: the patch's record
 // after the file table, the vault's list after "VaultInfo", and what a patch carries.
 #include "compare/metadiff.h"
+#include "core/names.h"
 #include "patch/metadatarecord.h"
 #include "patchsupport.h"
 #include "snapshot/metadata.h"
@@ -9,6 +10,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <sys/stat.h>
 
 using namespace ostmere;
@@ -181,6 +183,101 @@ TEST(VaultMetadata, KeptByTheVaultAndAbsentFromABaseVault) {
     writeFile(dir / "bad.tkv", text);
     EXPECT_EQ(errorOf([&] { readVault(&sink, u16(dir / "bad.tkv")); }),
               "Unable to read vault file:" + (dir / "bad.tkv").string());
+}
+
+} // namespace
+
+namespace {
+
+// Every item below root with its permission bits and modification time.
+std::map<std::string, std::string> modesAndTimes(const fs::path& root, mode_t bits) {
+    std::map<std::string, std::string> items;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        struct stat st;
+        EXPECT_EQ(lstat(e.path().c_str(), &st), 0);
+        items[fs::relative(e.path(), root).string()] = std::to_string(st.st_mode & bits) + " " +
+                                                       std::to_string(st.st_mtim.tv_sec) + "." +
+                                                       std::to_string(st.st_mtim.tv_nsec);
+    }
+    return items;
+}
+
+class AppliedMetadata : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        makeTree(base / "older", {{"script", "echo 1"}, {"private", "p"}, {"d/f", "1"}});
+        makeTree(base / "newer", {{"script", "echo 2"},
+                                  {"private", "p"},
+                                  {"d/f", "1"},
+                                  {"d/new", "n"},
+                                  {"secret/key", "k"},
+                                  {"tool", "t"}});
+        fs::permissions(base / "newer/script", fs::perms(0755));
+        fs::permissions(base / "newer/private", fs::perms(0600));
+        fs::permissions(base / "newer/secret/key", fs::perms(0400));
+        fs::permissions(base / "newer/secret", fs::perms(0700));
+        fs::permissions(base / "newer/tool", fs::perms(04755));
+        long nanos = 1;
+        for (const char* item :
+             {"script", "private", "d/f", "d/new", "secret/key", "tool", "d", "secret"})
+            setTime(base / "newer" / item, 1500000000 + nanos, nanos), ++nanos;
+        copyTree(base / "older", base / "target");
+    }
+
+    std::string apply(bool keepSetuid) {
+        std::string outcome;
+        std::string error = errorOf([&] {
+            ApplyOptions options;
+            options.keepSetuid = keepSetuid;
+            ApplyResult r = applyPatch(&sink, u16(base / "target"), u16(patch), u"", options);
+            outcome = r == ApplyResult::verified ? "verified" : "not verified";
+        });
+        return error == "no error" ? outcome : error;
+    }
+
+    TempDir base;
+    RecordingSink sink;
+    fs::path patch = base / "p.tkp";
+};
+
+TEST_F(AppliedMetadata, DiffAndApplyCarryModesAndTimesUnderAnyUmask) {
+    diffPatch(base / "older", base / "newer", patch);
+    const mode_t old = umask(0);
+    const std::string outcome = apply(false);
+    umask(old);
+    EXPECT_EQ(outcome, "verified");
+    // setuid travels only on request; everything else arrives exactly.
+    EXPECT_EQ(modesAndTimes(base / "target", 01777), modesAndTimes(base / "newer", 01777));
+    EXPECT_EQ(fs::status(base / "target/tool").permissions(), fs::perms(0755));
+}
+
+TEST_F(AppliedMetadata, SetuidWithKeepSetuidAndThroughAVault) {
+    RecordingSink vaultSink;
+    tkCreateVault(&vaultSink, u16(base / "older"), u"", u16(base / "v.tkv"));
+    tkCreatePatchVault(&vaultSink, u16(base / "newer"), u16(patch), u16(base / "v.tkv"), u"",
+                       false);
+    EXPECT_EQ(apply(true), "verified");
+    EXPECT_EQ(modesAndTimes(base / "target", 07777), modesAndTimes(base / "newer", 07777));
+}
+
+TEST_F(AppliedMetadata, ChangedBitsAfterwardsAreReported) {
+    diffPatch(base / "older", base / "newer", patch);
+    // A directory the patch does not touch, whose mode differs from the newer tree's: the
+    // fingerprint still matches, the carried bits do not.
+    fs::permissions(base / "target/d", fs::perms(0700));
+    fs::permissions(base / "older/d", fs::perms(0700));
+    diffPatch(base / "older", base / "newer", patch);
+    CPatchInfo info = loadInfo(patch);
+    info.metadata.erase(u"\\d");
+    fs::remove(patch);
+    // The same patch without \d's entry, its digest kept.
+    std::vector<StoredFile> stored;
+    for (const PathList* list : {&info.NewFiles, &info.ChangedFiles})
+        for (const auto& path : *list)
+            stored.push_back({path, readFile(base / "newer" / nativeName(path.substr(1))), {}});
+    writeCraftedPatch(patch, info, stored);
+    EXPECT_EQ(apply(false), "not verified");
+    EXPECT_TRUE(sink.sawStatus("After patch has been applied the permission bits do not match."));
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "core/tkerr.h"
 #include "patch/patchformat.h"
 #include "snapshot/fingerprint.h"
+#include "snapshot/metadata.h"
 #include "xml/xmlrep.h"
 
 #include <unistd.h>
@@ -22,12 +23,6 @@ TK_MODULE("fileio");
 namespace ostmere {
 
 namespace {
-
-std::u16string fingerprintOf(CProgressSink* sink, const std::u16string& directory,
-                             const std::u16string& filter) {
-    CDirSnapshot snapshot = scanDirectory(sink, directory, filter);
-    return calcFingerprint(snapshot, sink);
-}
 
 bool insideStagingArea(const std::u16string& path) {
     const std::u16string prefix = std::u16string(u"\\") + kStagingAreaName;
@@ -122,9 +117,14 @@ void prepare(CProgressSink* sink, const Request& r, CFileReader& in, const FileT
 ApplyResult verify(CProgressSink* sink, const Request& r) {
     if (r.options.ignoreFingerprint)
         return ApplyResult::notVerified;
-    if (fingerprintOf(sink, r.directory, r.patch.filter) != r.patch.NewerTreeID) {
+    CDirSnapshot result = scanDirectory(sink, r.directory, r.patch.filter);
+    if (calcFingerprint(result, sink) != r.patch.NewerTreeID) {
         sink->setStatus(u"After patch has been aplied fingerprints do not match.");
         return ApplyResult::newerMismatch;
+    }
+    if (r.patch.hasMetadata && calcMetadataDigest(result) != r.patch.metadataDigest) {
+        sink->setStatus(u"After patch has been applied the permission bits do not match.");
+        return ApplyResult::metadataMismatch;
     }
     sink->setStatus(u"New fingerprint verified.");
     return ApplyResult::verified;
@@ -163,6 +163,7 @@ ApplyResult applyPatchWithHooks(CProgressSink* sink, std::u16string directory,
     run.createDirectories();
     run.restoreFiles(table);
     run.restoreAttributes();
+    run.restoreMetadata(options.keepSetuid);
     addCreationInfo(run.applied().infoEntries);
     if (!reportFile.empty())
         writeDiffReport(sink, reportFile, run.applied());

@@ -137,4 +137,27 @@ void CApplyRun::restoreAttributes() {
     }
 }
 
+void CApplyRun::restoreMetadata(bool keepSetuid) {
+    if (!patch_.hasMetadata)
+        return;
+    resolver_.forget();
+    const uint32_t bits = keepSetuid ? kModeBits : kModeBits & ~kSetIdBits;
+    for (auto it = patch_.metadata.rbegin(); it != patch_.metadata.rend(); ++it) {
+        const auto& [key, meta] = *it;
+        std::string leaf;
+        const int dir = reach(key, leaf);
+        const struct timespec times[2] = {
+            {0, UTIME_OMIT},
+            {static_cast<time_t>(meta.mtimeSec), static_cast<long>(meta.mtimeNsec)}};
+        // A link has no bits of its own to set; its time is its own.
+        const bool modeSet =
+            dir >= 0 && (fchmodat(dir, leaf.c_str(), meta.mode & bits, AT_SYMLINK_NOFOLLOW) == 0 ||
+                         errno == EOPNOTSUPP);
+        if (modeSet && utimensat(dir, leaf.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0)
+            continue;
+        if (!tolerant_)
+            TK_RAISE(u"Unable to set attributes on a file " + key);
+    }
+}
+
 } // namespace ostmere

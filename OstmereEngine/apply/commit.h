@@ -30,6 +30,10 @@ class CApplyRun {
     void createDirectories();
     void restoreFiles(const FileTable& table);
     void restoreAttributes();
+    // Sets the permission bits and modification times the patch carries, deepest items first,
+    // after every other change (a mode wins over the read-only bit of an attribute word). It
+    // adds no sink calls of its own.
+    void restoreMetadata(bool keepSetuid);
     CPatchInfo& applied() { return applied_; }
 
   private:

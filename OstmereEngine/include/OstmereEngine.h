@@ -161,6 +161,8 @@ class OSTMERE_API COptionsSink {
 struct ApplyOptions {
     bool continueOnErrors = false;
     bool ignoreFingerprint = false;
+    // Carried setuid and setgid bits are set only when asked for.
+    bool keepSetuid = false;
 };
 
 // How an application that raised no error ended.
@@ -168,6 +170,8 @@ enum class ApplyResult {
     verified,      // the target now has the newer fingerprint
     newerMismatch, // applied, but the target's fingerprint is not the newer one
     notVerified,   // applied with ignoreFingerprint: nothing was checked
+    // the fingerprint matches, but the permission bits the patch carries do not
+    metadataMismatch,
 };
 
 // tkApplyPatch with the outcome returned instead of only shown as a status text.

@@ -1,5 +1,7 @@
 #include "patchsupport.h"
 
+#include "patch/metadatarecord.h"
+
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
@@ -73,6 +75,8 @@ void writeCraftedPatch(const fs::path& patch, const ostmere::CPatchInfo& info,
     }
     const uint64_t tablePosition = out.tell();
     out.writeFileTable(table);
+    if (info.hasMetadata)
+        writeMetadataRecord(out, info);
     out.seek(kPatchMagicSize);
     out.writeQword(tablePosition);
     out.writeDword(1);

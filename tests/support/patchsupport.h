@@ -33,7 +33,8 @@ struct StoredFile {
     std::u16string tableKey;
 };
 // Writes a complete patch holding info and the given records with the engine's own typed
-// writers; records are laid out in table-key order as the real writer does.
+// writers; records are laid out in table-key order as the real writer does, and info's
+// metadata record follows the table when it has one.
 void writeCraftedPatch(const fs::path& patch, const ostmere::CPatchInfo& info,
                        std::vector<StoredFile> files);
 
