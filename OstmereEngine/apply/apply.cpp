@@ -3,8 +3,8 @@
 // and creations through directory descriptors, recorded so that an interrupted run can finish.
 #include "apply/applyhooks.h"
 #include "apply/commit.h"
-#include "apply/prediction.h"
 #include "apply/staging.h"
+#include "compare/prediction.h"
 #include "core/beneath.h"
 #include "core/fileReader.h"
 #include "core/frame.h"

@@ -1,14 +1,13 @@
 // A patch read through without changing anything: its summary, and what applying it would do.
 #include "patch/patchcheck.h"
 
+#include "compare/prediction.h"
 #include "core/byteprogress.h"
 #include "core/frame.h"
 #include "core/tkerr.h"
 #include "patch/patchformat.h"
 #include "snapshot/fingerprint.h"
 #include "snapshot/sha1.h"
-
-#include <set>
 
 TK_MODULE("patchReader");
 
@@ -63,36 +62,6 @@ TextMap hashStoredContents(CProgressSink* sink, CFileReader& in, const FileTable
         sink->stepProgress();
     }
     return ids;
-}
-
-PathList without(const PathList& list, const PathList& removed) {
-    const std::set<std::u16string> gone(removed.begin(), removed.end());
-    PathList kept;
-    for (const auto& path : list)
-        if (!gone.count(path))
-            kept.push_back(path);
-    return kept;
-}
-
-// The snapshot the target would have after a faithful application: the patch keeps the
-// attribute word of every created or stored item, and a stored file's id is the SHA-1 of
-// its content.
-CDirSnapshot impliedNewer(CDirSnapshot older, const CPatchInfo& patch, const TextMap& storedIds) {
-    CDirSnapshot newer = std::move(older);
-    newer.files = without(newer.files, patch.UnlinkedFiles);
-    newer.directories = without(newer.directories, patch.UnlinkedDirectories);
-    for (const PathList* gone : {&patch.UnlinkedFiles, &patch.UnlinkedDirectories})
-        for (const auto& path : *gone) {
-            newer.attributes.erase(path);
-            newer.fileIds.erase(path);
-        }
-    newer.directories.insert(newer.directories.end(), patch.NewDirs.begin(), patch.NewDirs.end());
-    newer.files.insert(newer.files.end(), patch.NewFiles.begin(), patch.NewFiles.end());
-    for (const auto& [path, id] : storedIds)
-        newer.fileIds[path] = id;
-    for (const auto& [path, word] : patch.AttributeChanges)
-        newer.attributes[path] = word;
-    return newer;
 }
 
 PatchSummary summarize(const CPatchInfo& info, CFileReader& in, const FileTable& table) {
@@ -156,9 +125,9 @@ PatchCheck ostmere::checkPatch(CProgressSink* sink, std::u16string directory,
     check.targetFingerprint = calcFingerprint(target, sink);
     check.targetMatches = check.targetFingerprint == patch.info.OlderTreeID;
     const TextMap storedIds = hashStoredContents(sink, patch.in, patch.table);
+    // The same prediction apply makes before it changes anything.
     if (check.targetMatches) {
-        CDirSnapshot newer = impliedNewer(std::move(target), patch.info, storedIds);
-        if (calcFingerprint(newer, sink) != patch.info.NewerTreeID)
+        if (predictFingerprint(target, patch.info, storedIds, sink) != patch.info.NewerTreeID)
             TK_RAISE(u"The patch's stored contents do not make its newer tree: " + patchFile);
         check.contentsVerified = true;
     }

@@ -1,4 +1,4 @@
-#include "apply/prediction.h"
+#include "compare/prediction.h"
 
 #include "core/platform.h"
 #include "snapshot/fingerprint.h"
