@@ -155,15 +155,15 @@ ParseResult parseCommandLine(int argc, char** argv) {
                                    : "unknown option '" + std::string(word) + "'");
         if (c == ':')
             return usage(r, "option '" + std::string(word) + "' needs a value");
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* option = nullptr;
         if (index >= 0)
-            spec = &optionSpecs()[index];
+            option = &optionSpecs()[index];
         else
             for (const auto& s : optionSpecs())
                 if (s.shortName == c)
-                    spec = &s;
-        used.push_back(spec->name);
-        takeOption(*spec, optarg, r);
+                    option = &s;
+        used.push_back(option->name);
+        takeOption(*option, optarg, r);
     }
     std::vector<std::string> words(argv + optind, argv + argc);
 
