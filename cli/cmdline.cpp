@@ -25,6 +25,8 @@ const std::vector<OptionSpec>& optionSpecs() {
          "leave out entries matching TEXT: patterns separated by ';', '*' as wildcard"},
         {"report", 0, "FILE", "also write an XML diff report to FILE ('-' for stdout)"},
         {"update-vault", 0, nullptr, "rewrite VAULT to the state of NEWDIR afterwards"},
+        {"compact", 0, nullptr,
+         "write the compact format: files compressed, changed files as deltas when possible"},
         {"continue-on-errors", 0, nullptr,
          "skip items that cannot be removed, created or written (not recommended)"},
         {"ignore-fingerprint", 0, nullptr, "skip the fingerprint and stored-file checks (unsafe)"},

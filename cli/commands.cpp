@@ -142,11 +142,17 @@ int finishCreation(const Invocation& a, ConsoleSink& sink, Outcome& outcome,
     return outcome.finish(line, kExitOk, report.toStdout());
 }
 
+CreateOptions createOptions(const Invocation& a) {
+    CreateOptions options;
+    options.compact = a.flag("compact");
+    return options;
+}
+
 int runDiff(const Invocation& a, ConsoleSink& sink) {
     Outcome outcome(a, sink);
     ReportTarget report(a.value("report"));
-    tkDiffCreatePatch(&sink, w(a.positional[0]), w(a.positional[1]), w(a.positional[2]),
-                      report.enginePath(), w(a.value("filter")));
+    createPatchFromDirectories(&sink, w(a.positional[0]), w(a.positional[1]), w(a.positional[2]),
+                               report.enginePath(), w(a.value("filter")), createOptions(a));
     outcome.json().add("olderDirectory", a.positional[0]).add("newerDirectory", a.positional[1]);
     return finishCreation(a, sink, outcome, report, a.positional[2]);
 }
@@ -154,8 +160,8 @@ int runDiff(const Invocation& a, ConsoleSink& sink) {
 int runDiffVault(const Invocation& a, ConsoleSink& sink) {
     Outcome outcome(a, sink);
     ReportTarget report(a.value("report"));
-    tkCreatePatchVault(&sink, w(a.positional[0]), w(a.positional[2]), w(a.positional[1]),
-                       report.enginePath(), a.flag("update-vault"));
+    createPatchFromVault(&sink, w(a.positional[0]), w(a.positional[2]), w(a.positional[1]),
+                         report.enginePath(), a.flag("update-vault"), createOptions(a));
     outcome.json()
         .add("newerDirectory", a.positional[0])
         .add("vault", a.positional[1])
@@ -298,6 +304,9 @@ int runVerify(const Invocation& a, ConsoleSink& sink) {
                     static_cast<unsigned long long>(s.newFiles),
                     static_cast<unsigned long long>(s.changedFiles),
                     byteText(s.storedBytes).c_str());
+        if (s.compact)
+            std::printf("format             compact, %s once extracted\n",
+                        byteText(s.originalBytes).c_str());
         std::printf("sets               %llu attribute words\n",
                     static_cast<unsigned long long>(s.attributeChanges));
     }
@@ -320,7 +329,9 @@ JsonObject patchJson(const PatchSummary& s) {
         .add("attributeChanges", s.attributeChanges)
         .add("ignoredNew", s.ignoredNew)
         .add("ignoredOld", s.ignoredOld)
+        .add("format", s.compact ? "compact" : "base")
         .add("storedBytes", s.storedBytes)
+        .add("originalBytes", s.originalBytes)
         .add("patchBytes", s.patchBytes);
     return j;
 }
@@ -344,15 +355,18 @@ const std::vector<Command>& commands() {
         {"diff",
          {"OLDDIR", "NEWDIR", "PATCH"},
          "write a patch that turns OLDDIR into NEWDIR",
-         "Writes PATCH, which turns a copy of OLDDIR into NEWDIR.",
-         {"report", "filter"},
+         "Writes PATCH, which turns a copy of OLDDIR into NEWDIR. With --compact every file\n"
+         "is stored compressed, and a changed file as a delta against its older version\n"
+         "when that is smaller; only this program's apply reads that format.",
+         {"report", "filter", "compact"},
          runDiff},
         {"diff-vault",
          {"NEWDIR", "VAULT", "PATCH"},
          "write a patch from a vault's state to NEWDIR",
          "Writes PATCH, which turns a tree in the state recorded in VAULT into NEWDIR. The\n"
-         "vault's own ignore filter is used.",
-         {"report", "update-vault"},
+         "vault's own ignore filter is used. With --compact every file is stored compressed\n"
+         "(no deltas: the older files are not at hand).",
+         {"report", "update-vault", "compact"},
          runDiffVault},
         {"apply",
          {"DIR", "PATCH"},
@@ -375,7 +389,9 @@ const std::vector<Command>& commands() {
          {"PATCH"},
          "check the structure of a patch",
          "Checks the structure of PATCH (header, information block, paths, file records\n"
-         "against the file table) and prints what it holds; changes nothing.",
+         "against the file table) and prints what it holds; changes nothing. For a compact\n"
+         "patch every record's digest is checked and every content that can be decoded\n"
+         "without the target is decoded and checked against its content id.",
          {},
          runVerify},
     };

@@ -11,6 +11,7 @@
 #include "core/outputpath.h"
 #include "core/platform.h"
 #include "core/tkerr.h"
+#include "patch/compactformat.h"
 #include "patch/patchformat.h"
 #include "snapshot/fingerprint.h"
 #include "snapshot/metadata.h"
@@ -73,16 +74,23 @@ bool findInterrupted(CStagingArea& staging, const ApplyJournal& mine,
     return committed;
 }
 
+// targetIds: the guard scan's ids, against which compact deltas are decoded.
 TextMap stageFiles(CProgressSink* sink, CFileReader& in, const FileTable& table,
-                   CStagingArea& staging) {
+                   CStagingArea& staging, bool compact, const TextMap& targetIds) {
     sink->setStatus(u"Staging files.");
     sink->setProgressRange(static_cast<uint32_t>(table.size()));
+    std::unique_ptr<CZstdCoder> coder;
+    std::unique_ptr<CompactStaging> decoding;
+    if (compact) {
+        coder = std::make_unique<CZstdCoder>();
+        decoding = std::make_unique<CompactStaging>(CompactStaging{*coder, targetIds});
+    }
     TextMap ids;
     size_t index = 0;
     for (const auto& [key, position] : table) {
         sink->stepProgress();
         sink->setDetail(u"Staging: " + key);
-        ids[key] = staging.stage(in, sink, position, index++, key);
+        ids[key] = staging.stage(in, sink, position, index++, key, decoding.get());
     }
     return ids;
 }
@@ -102,7 +110,7 @@ void prepare(CProgressSink* sink, const Request& r, CFileReader& in, const FileT
         TK_RAISE_KIND(eKindTargetMismatch,
                       u"Trying to apply a patch to dirrectory with different fingerprint.");
     staging.create();
-    const TextMap ids = stageFiles(sink, in, table, staging);
+    const TextMap ids = stageFiles(sink, in, table, staging, r.patch.compact, current.fileIds);
     // Without the guard the target's state is unknown, and so is the outcome.
     if (!r.options.ignoreFingerprint &&
         predictFingerprint(current, r.patch, ids, sink) != r.patch.NewerTreeID) {

@@ -2,6 +2,7 @@
 
 #include "core/platform.h"
 #include "core/tkerr.h"
+#include "patch/compactformat.h"
 #include "patch/patchformat.h"
 #include "snapshot/dirscan.h"
 #include "snapshot/sha1.h"
@@ -46,6 +47,43 @@ std::string fromHex(const std::string& text) {
         out += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
     return out;
 }
+
+// The target's own file a delta refers to, read beneath the target's root without following
+// any link, so that a delta can never read anything outside the target.
+class CTargetReference : public CReferenceSource {
+  public:
+    CTargetReference(int root, const std::u16string& key, const std::u16string& shown)
+        : shown_(shown) {
+        std::u16string parent;
+        std::string leaf;
+        splitLeaf(key, parent, leaf);
+        const CDescriptor dir = openDirectoryBeneath(root, parent);
+        if (dir.valid())
+            file_.reset(openat(dir.get(), leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st {};
+        if (!file_.valid() || fstat(file_.get(), &st) != 0 || !S_ISREG(st.st_mode))
+            TK_RAISE(u"Unable to open file:" + shown_);
+        size_ = static_cast<uint64_t>(st.st_size);
+    }
+    uint64_t size() override { return size_; }
+    void readAt(uint64_t offset, void* buffer, size_t n) override {
+        auto* bytes = static_cast<uint8_t*>(buffer);
+        for (size_t done = 0; done < n;) {
+            const ssize_t got = pread(file_.get(), bytes + done, n - done,
+                                      static_cast<off_t>(offset + done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                TK_RAISE(u"Unable to read a file of the target: " + shown_);
+            done += static_cast<size_t>(got);
+        }
+    }
+
+  private:
+    std::u16string shown_;
+    CDescriptor file_;
+    uint64_t size_ = 0;
+};
 
 } // namespace
 
@@ -139,17 +177,51 @@ void CStagingArea::restoreModes() {
     }
 }
 
+void CStagingArea::stageCompact(CFileReader& patch, const CompactStaging& compact, int out,
+                                const std::u16string& key, CSha1& sha) {
+    const std::u16string destination = directory_ + u"\\" + key;
+    std::unique_ptr<CTargetReference> reference;
+    auto referenceOf = [&](const std::u16string& referenceId) -> CReferenceSource& {
+        const auto found = compact.targetIds.find(key);
+        if (found == compact.targetIds.end() || found->second != referenceId)
+            TK_RAISE(u"The patch codes a file against content the directory does not hold; the "
+                     u"directory was not changed: " +
+                     destination);
+        reference = std::make_unique<CTargetReference>(root_, key, destination);
+        return *reference;
+    };
+    auto output = [&](const uint8_t* bytes, size_t n) {
+        sha.update(bytes, n);
+        writeWhole(out, bytes, n, destination);
+    };
+    const int64_t fileSize = patch.size();
+    readCompactRecord(patch, compact.coder,
+                      {CompactCheck::decode, fileSize < 0 ? 0 : static_cast<uint64_t>(fileSize),
+                       referenceOf, output});
+}
+
 std::u16string CStagingArea::stage(CFileReader& patch, CProgressSink* sink, uint64_t position,
-                                   size_t index, const std::u16string& key) {
+                                   size_t index, const std::u16string& key,
+                                   const CompactStaging* compact) {
     patch.seek(position);
-    patch.readType(TYPE_FILE);
-    patch.readString(); // the table's key, checked against the record when the patch was loaded
-    const uint64_t size = patch.readQword();
     const std::u16string destination = directory_ + u"\\" + key;
     CDescriptor out(openat(area_.get(), itemName(index).c_str(),
                            O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (!out.valid())
         TK_RAISE(u"Unable to open file:" + destination);
+    if (compact) {
+        // The decoder checks the content against the record's id; the staged bytes are
+        // hashed here all the same, as every staged file is.
+        CSha1 sha;
+        sha.start();
+        stageCompact(patch, *compact, out.get(), key, sha);
+        uint8_t digest[20];
+        sha.finish(digest);
+        return digestToHex(digest);
+    }
+    patch.readType(TYPE_FILE);
+    patch.readString(); // the table's key, checked against the record when the patch was loaded
+    const uint64_t size = patch.readQword();
     uint8_t* buffer = sink->getBuffer();
     const uint64_t capacity = sink->getBufferSize();
     if (size > capacity)

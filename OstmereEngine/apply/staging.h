@@ -7,10 +7,22 @@
 #include "apply/journal.h"
 #include "core/beneath.h"
 #include "core/fileReader.h"
+#include "snapshot/dirscan.h"
+#include "snapshot/sha1.h"
 
+#include <functional>
 #include <string>
 
 namespace ostmere {
+
+class CZstdCoder;
+
+// What staging a compact record needs: the decoder, and the ids the guard scan found for the
+// target's files (a delta is decoded only against a file with the id it was made against).
+struct CompactStaging {
+    CZstdCoder& coder;
+    const TextMap& targetIds;
+};
 
 class CStagingArea : public CModeLog {
   public:
@@ -29,9 +41,9 @@ class CStagingArea : public CModeLog {
     // Puts back the modes an interrupted run had changed for the moment.
     void restoreModes();
     // Copies the stored file record at position into the area as item `index`, through the
-    // sink's buffer; returns the file id of the content.
+    // sink's buffer (decoding it when compact is given); returns the file id of the content.
     std::u16string stage(CFileReader& patch, CProgressSink* sink, uint64_t position, size_t index,
-                         const std::u16string& key);
+                         const std::u16string& key, const CompactStaging* compact = nullptr);
     // Syncs the staged files, then records the journal: from here on the area is kept.
     void commitJournal(const ApplyJournal& journal);
     int fd() const { return area_.get(); }
@@ -45,6 +57,8 @@ class CStagingArea : public CModeLog {
     std::u16string areaPath() const;
     void writeWhole(int fd, const void* data, size_t size, const std::u16string& what);
     std::string readWhole(const char* name);
+    void stageCompact(CFileReader& patch, const CompactStaging& compact, int out,
+                      const std::u16string& key, CSha1& sha);
 
     int root_;
     std::u16string directory_;

@@ -23,6 +23,8 @@ struct CPatchInfo {
     bool hasMetadata = false;
     std::u16string metadataDigest;
     MetaMap metadata;
+    // Read from a patch in the compact format (its records are compact file records).
+    bool compact = false;
     // The key id of the signature record that ends a signed patch; empty when unsigned.
     std::u16string signedBy;
 };

@@ -52,7 +52,8 @@ class CFileReader {
     std::map<std::u16string, uint32_t> readAttributeMap();
     FileTable readFileTable();
     void checkMagic(const char* text, size_t n);
-    uint64_t readHeader();
+    // Accepts the base and the compact magic; compact, when given, tells which it was.
+    uint64_t readHeader(bool* compact = nullptr);
 
     void writeType(uint8_t tag);
     void writeDword(uint32_t value);

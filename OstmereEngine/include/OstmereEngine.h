@@ -179,12 +179,36 @@ OSTMERE_API ApplyResult applyPatch(CProgressSink* sink, std::u16string directory
                                    std::u16string patchFile, std::u16string reportFile,
                                    const ApplyOptions& options);
 
+// How a patch is written. The base format stores every file whole; the compact format
+// ("OstmereCompact 01.00") stores each one compressed or, when the older file is at hand
+// (two directories), as a delta against it, whichever is smallest.
+struct CreateOptions {
+    bool compact = false;
+    int level = 3; // zstd level
+    // Files are coded in independent frames of this many bytes (at most 32 MiB), which bounds
+    // the memory of writing and applying a patch whatever the file sizes.
+    uint64_t frameSize = 16ull << 20;
+};
+
+// tkDiffCreatePatch and tkCreatePatchVault with a choice of format. With default options they
+// write exactly what the base functions write.
+OSTMERE_API void createPatchFromDirectories(CProgressSink* sink, std::u16string olderDir,
+                                            std::u16string newerDir, std::u16string patchFile,
+                                            std::u16string reportFile, std::u16string filter,
+                                            const CreateOptions& options);
+OSTMERE_API void createPatchFromVault(CProgressSink* sink, std::u16string newerDir,
+                                      std::u16string patchFile, std::u16string vaultFile,
+                                      std::u16string reportFile, bool updateVault,
+                                      const CreateOptions& options);
+
 // What a patch holds, read from its information block and file table.
 struct PatchSummary {
     std::u16string olderFingerprint, newerFingerprint, filter;
     uint64_t removedFiles = 0, removedDirectories = 0, newDirectories = 0, newFiles = 0,
              changedFiles = 0, attributeChanges = 0, ignoredNew = 0, ignoredOld = 0;
-    uint64_t storedBytes = 0; // content bytes of the new and changed files
+    uint64_t storedBytes = 0;   // bytes the new and changed files take in the patch
+    uint64_t originalBytes = 0; // their content bytes once extracted
+    bool compact = false;       // the compact format (its stored contents were all checked)
     uint64_t patchBytes = 0;  // size of the patch file
 };
 

@@ -6,6 +6,7 @@
 #include "core/frame.h"
 #include "core/outputpath.h"
 #include "core/tkerr.h"
+#include "patch/compactformat.h"
 #include "patch/metadatarecord.h"
 #include "patch/patchformat.h"
 #include "snapshot/sha1.h"
@@ -33,10 +34,71 @@ void writeCheckedRecord(CProgressSink* sink, COutputFile& out, FileTable::value_
         TK_RAISE(u"A file changed while the patch was being made: " + newerRoot + entry.first);
 }
 
+class CFileBytes : public CByteSource {
+  public:
+    explicit CFileBytes(CInputFile& file) : file_(file) {}
+    size_t read(void* buffer, size_t n) override { return file_.read(buffer, n); }
+
+  private:
+    CInputFile& file_;
+};
+
+class CFileReference : public CReferenceSource {
+  public:
+    explicit CFileReference(const std::u16string& path) : path_(path), file_(path) {}
+    uint64_t size() override {
+        const int64_t size = file_.size();
+        return size < 0 ? 0 : static_cast<uint64_t>(size);
+    }
+    void readAt(uint64_t offset, void* buffer, size_t n) override {
+        file_.seek(offset);
+        if (file_.read(buffer, n) != n)
+            TK_RAISE(u"A file changed while the patch was being made: " + path_);
+    }
+
+  private:
+    std::u16string path_;
+    CInputFile file_;
+};
+
+// The compact counterpart of writeCheckedRecord: a changed file of a two-directory patch is
+// coded against its older version.
+void writeCompactEntry(CProgressSink* sink, COutputFile& out, CZstdCoder& coder,
+                       FileTable::value_type& entry, const std::u16string& newerRoot,
+                       const TextMap& newerIds, const PatchStore& store) {
+    const std::u16string& path = entry.first;
+    CInputFile file(newerRoot + path);
+    const int64_t size = file.size();
+    if (size < 0)
+        TK_RAISE(u"Unable read a source file:" + newerRoot + path);
+    if (static_cast<uint64_t>(size) > store.options.frameSize)
+        file.adviseSequential();
+    CFileBytes source(file);
+    std::unique_ptr<CFileReference> reference;
+    std::u16string referenceId;
+    if (store.older) {
+        const auto older = store.older->fileIds.find(path);
+        if (older != store.older->fileIds.end() && !older->second.empty()) {
+            reference = std::make_unique<CFileReference>(store.older->root + path);
+            referenceId = older->second;
+        }
+    }
+    std::u16string id;
+    entry.second = writeCompactRecord(
+        out, coder,
+        {path, static_cast<uint64_t>(size), source, reference.get(), referenceId, store.options},
+        id);
+    const auto expected = newerIds.find(path);
+    if (file.size() != size || expected == newerIds.end() || expected->second != id)
+        TK_RAISE(u"A file changed while the patch was being made: " + newerRoot + path);
+    reportBytes(byteSinkOf(sink), static_cast<uint64_t>(size));
+}
+
 } // namespace
 
 void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16string& newerRoot,
-                const TextMap& newerIds, const std::u16string& patchFile) {
+                const TextMap& newerIds, const std::u16string& patchFile,
+                const PatchStore& store) {
     sink->setStatus(u"Creating a patch file");
     FileTable table;
     for (const auto& path : info.NewFiles)
@@ -47,7 +109,7 @@ void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16strin
     // first: a failed or cancelled run leaves it as it was.
     CReplacingFile target(patchFile);
     COutputFile& out = target.file();
-    out.writeBuffer(kPatchMagic, kPatchMagicSize);
+    out.writeBuffer(store.options.compact ? kCompactMagic : kPatchMagic, kPatchMagicSize);
     const uint64_t headerPosition = out.tell();
     out.writeQword(0);
     out.writeDword(0);
@@ -55,10 +117,16 @@ void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16strin
     sink->setProgressRange(static_cast<uint32_t>(table.size()));
     sink->resetProgress();
     announceFileBytes(sink, newerRoot, {&info.NewFiles, &info.ChangedFiles});
+    std::unique_ptr<CZstdCoder> coder;
+    if (store.options.compact)
+        coder = std::make_unique<CZstdCoder>();
     for (auto& entry : table) {
         sink->setDetail(u"Writing File: " + entry.first);
         sink->stepProgress();
-        writeCheckedRecord(sink, out, entry, newerRoot, newerIds);
+        if (coder)
+            writeCompactEntry(sink, out, *coder, entry, newerRoot, newerIds, store);
+        else
+            writeCheckedRecord(sink, out, entry, newerRoot, newerIds);
     }
     const uint64_t tablePosition = out.tell();
     out.writeFileTable(table);
@@ -75,7 +143,7 @@ void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16strin
 
 void createPatch(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& older, CTimer* timer,
                  const std::u16string& patchFile, const std::u16string& reportFile,
-                 CCreationHook* hook) {
+                 CCreationHook* hook, const PatchStore& store) {
     CPatchInfo info = compareSnapshots(sink, newer, older);
     timer->stop();
     info.infoEntries[u"AnalysisTime"] = timer->getTime();
@@ -83,13 +151,14 @@ void createPatch(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& older, 
         writeDiffReport(sink, reportFile, info);
     if (hook)
         hook->beforeStore();
-    writePatch(sink, info, newer.root, newer.fileIds, patchFile);
+    writePatch(sink, info, newer.root, newer.fileIds, patchFile, store);
     timer->stop();
 }
 
 void diffCreatePatch(CProgressSink* sink, std::u16string olderDir, std::u16string newerDir,
                      const std::u16string& patchFile, const std::u16string& reportFile,
-                     const std::u16string& filter, CCreationHook* hook) {
+                     const std::u16string& filter, CCreationHook* hook,
+                     const CreateOptions& options) {
     olderDir = normalizePath(olderDir);
     newerDir = normalizePath(newerDir);
     CTimer timer;
@@ -103,13 +172,14 @@ void diffCreatePatch(CProgressSink* sink, std::u16string olderDir, std::u16strin
     requireSafeOutputs({{patchFile, reportFile}, {}, {olderDir, newerDir}});
     CDirSnapshot newer = scanDirectory(sink, newerDir, filter);
     CDirSnapshot older = scanDirectory(sink, olderDir, filter);
-    createPatch(sink, newer, older, &timer, patchFile, reportFile, hook);
+    // Only here is the older tree at hand to code changed files against.
+    createPatch(sink, newer, older, &timer, patchFile, reportFile, hook, {options, &older});
     sink->setStatus(u"Patch created ok.");
 }
 
 void createPatchVault(CProgressSink* sink, std::u16string newerDir, const std::u16string& patchFile,
                       const std::u16string& vaultFile, const std::u16string& reportFile,
-                      bool updateVault, CCreationHook* hook) {
+                      bool updateVault, CCreationHook* hook, const CreateOptions& options) {
     newerDir = normalizePath(newerDir);
     CTimer timer;
     timer.start();
@@ -125,7 +195,7 @@ void createPatchVault(CProgressSink* sink, std::u16string newerDir, const std::u
                         {newerDir}});
     CDirSnapshot older = readVault(sink, vaultFile);
     CDirSnapshot newer = scanDirectory(sink, newerDir, older.filterText);
-    createPatch(sink, newer, older, &timer, patchFile, reportFile, hook);
+    createPatch(sink, newer, older, &timer, patchFile, reportFile, hook, {options, nullptr});
     // Reached only when every stored file had the id the scan gave it, so the vault records
     // exactly what the patch ships.
     if (updateVault)
@@ -140,11 +210,27 @@ using namespace ostmere;
 void tkDiffCreatePatch(CProgressSink* sink, std::u16string olderDir, std::u16string newerDir,
                        std::u16string patchFile, std::u16string reportFile, std::u16string filter) {
     diffCreatePatch(sink, std::move(olderDir), std::move(newerDir), patchFile, reportFile, filter,
-                    nullptr);
+                    nullptr, {});
+}
+
+void ostmere::createPatchFromDirectories(CProgressSink* sink, std::u16string olderDir,
+                                         std::u16string newerDir, std::u16string patchFile,
+                                         std::u16string reportFile, std::u16string filter,
+                                         const CreateOptions& options) {
+    diffCreatePatch(sink, std::move(olderDir), std::move(newerDir), patchFile, reportFile, filter,
+                    nullptr, options);
+}
+
+void ostmere::createPatchFromVault(CProgressSink* sink, std::u16string newerDir,
+                                   std::u16string patchFile, std::u16string vaultFile,
+                                   std::u16string reportFile, bool updateVault,
+                                   const CreateOptions& options) {
+    createPatchVault(sink, std::move(newerDir), patchFile, vaultFile, reportFile, updateVault,
+                     nullptr, options);
 }
 
 void tkCreatePatchVault(CProgressSink* sink, std::u16string newerDir, std::u16string patchFile,
                         std::u16string vaultFile, std::u16string reportFile, bool updateVault) {
     createPatchVault(sink, std::move(newerDir), patchFile, vaultFile, reportFile, updateVault,
-                     nullptr);
+                     nullptr, {});
 }

@@ -16,19 +16,28 @@ class CCreationHook {
     ~CCreationHook() = default;
 };
 
+// How the files go into the patch: the format, and for the compact one the older tree whose
+// files changed files are coded against (null when it is not at hand, as with a vault).
+struct PatchStore {
+    CreateOptions options;
+    const CDirSnapshot* older = nullptr;
+};
+
 void createPatch(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& older, CTimer* timer,
                  const std::u16string& patchFile, const std::u16string& reportFile,
-                 CCreationHook* hook = nullptr);
+                 CCreationHook* hook = nullptr, const PatchStore& store = {});
 // newerIds: the file ids the scan computed; every stored file must still have its id.
 void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16string& newerRoot,
-                const TextMap& newerIds, const std::u16string& patchFile);
+                const TextMap& newerIds, const std::u16string& patchFile,
+                const PatchStore& store = {});
 
 // tkDiffCreatePatch and tkCreatePatchVault with a hook.
 void diffCreatePatch(CProgressSink* sink, std::u16string olderDir, std::u16string newerDir,
                      const std::u16string& patchFile, const std::u16string& reportFile,
-                     const std::u16string& filter, CCreationHook* hook);
+                     const std::u16string& filter, CCreationHook* hook,
+                     const CreateOptions& options = {});
 void createPatchVault(CProgressSink* sink, std::u16string newerDir, const std::u16string& patchFile,
                       const std::u16string& vaultFile, const std::u16string& reportFile,
-                      bool updateVault, CCreationHook* hook);
+                      bool updateVault, CCreationHook* hook, const CreateOptions& options = {});
 
 } // namespace ostmere

@@ -3,6 +3,7 @@
 #include "core/fileReader.h"
 #include "core/fileio.h"
 #include "core/tkerr.h"
+#include "patch/compactformat.h"
 #include "patch/patchformat.h"
 #include "patch/trailer.h"
 
@@ -147,8 +148,14 @@ void CFileReader::checkMagic(const char* text, size_t n) {
         TK_RAISE(u"Unable to open a patch file, missing magic number.");
 }
 
-uint64_t CFileReader::readHeader() {
-    checkMagic(kPatchMagic, kPatchMagicSize);
+uint64_t CFileReader::readHeader(bool* compact) {
+    char magic[kPatchMagicSize];
+    readBuffer(magic, kPatchMagicSize);
+    const bool isCompact = std::memcmp(magic, kCompactMagic, kPatchMagicSize) == 0;
+    if (!isCompact && std::memcmp(magic, kPatchMagic, kPatchMagicSize) != 0)
+        TK_RAISE(u"Unable to open a patch file, missing magic number.");
+    if (compact)
+        *compact = isCompact;
     uint64_t tablePosition = readQword();
     if (readDword() != 1)
         TK_RAISE(u"This patch file has not been properly written.");
@@ -338,10 +345,10 @@ CPatchInfo loadPatchInfo(CProgressSink* sink, const std::u16string& patchFile) {
     if (patchFile.empty())
         TK_RAISE(u"No patch file specified: ");
     CInputFile in(patchFile);
-    const uint64_t tablePosition = in.readHeader();
+    CPatchInfo info;
+    const uint64_t tablePosition = in.readHeader(&info.compact);
     sink->setStatus(u"Loading patch info.");
     sink->setProgressRange(9);
-    CPatchInfo info;
     readPatchInfoBlock(in, info, sink);
     const uint64_t recordsStart = in.tell();
     in.seek(tablePosition);
@@ -415,6 +422,17 @@ uint64_t checkFileRecord(CFileReader& in, uint64_t& cursor, uint64_t position, u
     return cursor + size;
 }
 
+uint64_t checkCompactRecord(CFileReader& in, CZstdCoder& coder, uint64_t position,
+                            uint64_t fileSize, const std::u16string& expectedPath) {
+    requireSafeRelativePath(expectedPath);
+    in.seek(position);
+    const CompactRecordInfo record =
+        readCompactRecord(in, coder, {CompactCheck::layout, fileSize, {}, {}});
+    if (record.path != expectedPath)
+        TK_RAISE(u"The patch's file table does not match its file record: " + expectedPath);
+    return record.end;
+}
+
 void checkFileLayout(CFileReader& in, const CPatchInfo& info, uint64_t recordsStart,
                      uint64_t tablePosition, const FileTable& table) {
     if (!in.eof())
@@ -430,10 +448,16 @@ void checkFileLayout(CFileReader& in, const CPatchInfo& info, uint64_t recordsSt
     const int64_t fileSize = in.size();
     uint64_t expected = recordsStart;
     uint64_t cursor = ~uint64_t(0);
+    std::unique_ptr<CZstdCoder> coder;
+    if (info.compact)
+        coder = std::make_unique<CZstdCoder>();
     for (const auto& [key, position] : table) {
         if (position != expected)
             TK_RAISE(u"The patch's file table does not match its file record: " + key);
-        expected = checkFileRecord(in, cursor, position, fileSize < 0 ? 0 : fileSize, key);
+        if (info.compact)
+            expected = checkCompactRecord(in, *coder, position, fileSize < 0 ? 0 : fileSize, key);
+        else
+            expected = checkFileRecord(in, cursor, position, fileSize < 0 ? 0 : fileSize, key);
     }
     if (expected != tablePosition)
         TK_RAISE(u"The patch's file records do not end at its file table.");

@@ -5,6 +5,7 @@
 #include "core/byteprogress.h"
 #include "core/frame.h"
 #include "core/tkerr.h"
+#include "patch/compactformat.h"
 #include "patch/patchformat.h"
 #include "snapshot/fingerprint.h"
 #include "snapshot/sha1.h"
@@ -30,6 +31,30 @@ uint64_t storedBytesOf(CFileReader& in, const FileTable& table) {
     return total;
 }
 
+// Reads every compact record at the given depth; fileIds, when given, receives the content ids
+// (checked against the decoded content wherever it could be decoded without the target).
+void readCompactRecords(CProgressSink* sink, CFileReader& in, const FileTable& table,
+                        CompactCheck depth, PatchSummary& s, TextMap* fileIds) {
+    CZstdCoder coder;
+    const int64_t fileSize = in.size();
+    CByteProgressSink* bytes = byteSinkOf(sink);
+    for (const auto& [path, position] : table) {
+        if (fileIds) {
+            sink->setDetail(u"Checking: " + path);
+            sink->stepProgress();
+        }
+        in.seek(position);
+        const CompactRecordInfo record = readCompactRecord(
+            in, coder, {depth, fileSize < 0 ? 0 : static_cast<uint64_t>(fileSize), {}, {}});
+        s.storedBytes += record.codedBytes;
+        s.originalBytes += record.size;
+        if (fileIds) {
+            (*fileIds)[path] = record.contentId;
+            reportBytes(bytes, record.codedBytes);
+        }
+    }
+}
+
 std::u16string hashStoredContent(CProgressSink* sink, CFileReader& in, uint64_t position) {
     uint64_t size = openRecord(in, position);
     uint8_t* buffer = sink->getBuffer();
@@ -50,12 +75,20 @@ std::u16string hashStoredContent(CProgressSink* sink, CFileReader& in, uint64_t 
 }
 
 // The ids of every stored content, read and hashed in table order.
-TextMap hashStoredContents(CProgressSink* sink, CFileReader& in, const FileTable& table) {
+TextMap hashStoredContents(CProgressSink* sink, CFileReader& in, const FileTable& table,
+                           bool compact) {
     sink->setStatus(u"Checking stored contents.");
     sink->setProgressRange(static_cast<uint32_t>(table.size()));
     sink->resetProgress();
-    announceStoredBytes(sink, in, table);
     TextMap ids;
+    if (compact) {
+        // A delta can be decoded only against the target; its digest covers its coded bytes
+        // and the content id it must give, which apply checks once it has decoded it.
+        PatchSummary unused;
+        readCompactRecords(sink, in, table, CompactCheck::contents, unused, &ids);
+        return ids;
+    }
+    announceStoredBytes(sink, in, table);
     for (const auto& [path, position] : table) {
         sink->setDetail(u"Checking: " + path);
         ids[path] = hashStoredContent(sink, in, position);
@@ -77,7 +110,13 @@ PatchSummary summarize(const CPatchInfo& info, CFileReader& in, const FileTable&
     s.attributeChanges = info.AttributeChanges.size();
     s.ignoredNew = info.ignoredNew.size();
     s.ignoredOld = info.ignoredOld.size();
-    s.storedBytes = storedBytesOf(in, table);
+    // The compact records are checked through, digests and decodable contents included, so
+    // that a compact patch is known sound without the tree it applies to.
+    s.compact = info.compact;
+    if (info.compact)
+        readCompactRecords(nullptr, in, table, CompactCheck::contents, s, nullptr);
+    else
+        s.storedBytes = s.originalBytes = storedBytesOf(in, table);
     const int64_t size = in.size();
     s.patchBytes = size < 0 ? 0 : static_cast<uint64_t>(size);
     return s;
@@ -124,7 +163,7 @@ PatchCheck ostmere::checkPatch(CProgressSink* sink, std::u16string directory,
     CDirSnapshot target = scanDirectory(sink, directory, patch.info.filter);
     check.targetFingerprint = calcFingerprint(target, sink);
     check.targetMatches = check.targetFingerprint == patch.info.OlderTreeID;
-    const TextMap storedIds = hashStoredContents(sink, patch.in, patch.table);
+    const TextMap storedIds = hashStoredContents(sink, patch.in, patch.table, patch.info.compact);
     // The same prediction apply makes before it changes anything.
     if (check.targetMatches) {
         if (predictFingerprint(target, patch.info, storedIds, sink) != patch.info.NewerTreeID)

@@ -40,6 +40,10 @@ void requireSafePaths(const CPatchInfo& info);
 // after the record.
 uint64_t checkFileRecord(CFileReader& in, uint64_t& cursor, uint64_t position, uint64_t fileSize,
                          const std::u16string& expectedPath);
+// The same for a compact file record: its structure and bounds, its coded bytes skipped.
+class CZstdCoder;
+uint64_t checkCompactRecord(CFileReader& in, CZstdCoder& coder, uint64_t position,
+                            uint64_t fileSize, const std::u16string& expectedPath);
 // The file table (just read, ending the file) must name exactly the new and changed files,
 // and their records must fill the space from recordsStart to the table without gap or overlap.
 void checkFileLayout(CFileReader& in, const CPatchInfo& info, uint64_t recordsStart,
