@@ -23,8 +23,11 @@ struct CPatchInfo {
     bool hasMetadata = false;
     std::u16string metadataDigest;
     MetaMap metadata;
-    // Read from a patch in the compact format (its records are compact file records).
+    // Read from a patch in the compact format (its records are compact file records), with
+    // the digest that ends it and the position of that digest's record.
     bool compact = false;
+    std::u16string compactDigest;
+    uint64_t compactDigestAt = 0;
     // The key id of the signature record that ends a signed patch; empty when unsigned.
     std::u16string signedBy;
 };

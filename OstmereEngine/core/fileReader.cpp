@@ -157,6 +157,8 @@ size_t CFileReader::write(const void* buffer, size_t n) {
         return 0;
     dropReadAhead();
     const auto* in = static_cast<const uint8_t*>(buffer);
+    if (writeObserver_)
+        writeObserver_(in, n);
     if (pending_ + n <= kStageSize && n < kStageSize / 2) {
         std::memcpy(stage() + pending_, in, n);
         pending_ += n;

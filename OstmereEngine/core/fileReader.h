@@ -40,6 +40,10 @@ class CFileReader {
     void adviseSequential();
     // Writes out combined records; false when the file did not take them all.
     bool flush();
+    // observe sees every byte given to write from now on, in order, until it is cleared.
+    void observeWrites(std::function<void(const uint8_t*, size_t)> observe) {
+        writeObserver_ = std::move(observe);
+    }
 
     // Typed records of the patch format.
     void readType(uint8_t tag);
@@ -91,6 +95,7 @@ class CFileReader {
     size_t readPos_ = 0, readEnd_ = 0; // read-ahead window inside stage_
     size_t pending_ = 0;               // bytes written into stage_, not yet in the file
     bool writeFailed_ = false;
+    std::function<void(const uint8_t*, size_t)> writeObserver_;
 };
 
 class CInputFile : public CFileReader {

@@ -230,6 +230,43 @@ uint64_t writeCompactRecord(CFileReader& out, CZstdCoder& coder, const CompactWr
     return start;
 }
 
+std::u16string compactPatchDigest(CFileReader& file, CProgressSink* sink, uint64_t end) {
+    uint8_t* buffer = sink->getBuffer();
+    const uint64_t capacity = sink->getBufferSize();
+    CSha1 sha;
+    sha.start();
+    file.seek(kCompactDigestStart);
+    for (uint64_t at = kCompactDigestStart; at < end;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(capacity, end - at));
+        file.readBuffer(buffer, n);
+        sha.update(buffer, n);
+        at += n;
+    }
+    return finishHex(sha);
+}
+
+void CCompactDigestWriter::start(CFileReader& out) {
+    if (out.tell() != kCompactDigestStart)
+        TK_RAISE(u"Unable write buffer to a patch. exp:" + decimal(static_cast<int64_t>(kCompactDigestStart)) +
+                 u" actual:" + decimal(static_cast<int64_t>(out.tell())));
+    sha_.start();
+    out.observeWrites([this](const uint8_t* bytes, size_t n) { sha_.update(bytes, n); });
+}
+
+void CCompactDigestWriter::finish(CFileReader& out) {
+    out.observeWrites({});
+    out.writeType(TYPE_COMPACT_DIGEST);
+    out.writeString(finishHex(sha_));
+}
+
+void requireCompactDigest(CFileReader& in, CProgressSink* sink, const CPatchInfo& info) {
+    if (!info.compact)
+        return;
+    if (info.compactDigest.empty() ||
+        compactPatchDigest(in, sink, info.compactDigestAt) != info.compactDigest)
+        TK_RAISE(u"The compact patch does not match its digest.");
+}
+
 namespace {
 
 [[noreturn]] void damaged(const std::u16string& path) {

@@ -7,7 +7,9 @@
 #pragma once
 
 #include "OstmereEngine.h"
+#include "compare/patchinfo.h"
 #include "core/fileReader.h"
+#include "snapshot/sha1.h"
 
 #include <cstdint>
 #include <functional>
@@ -18,6 +20,10 @@ namespace ostmere {
 
 constexpr char kCompactMagic[] = "OstmereCompact 01.00";
 constexpr uint8_t TYPE_COMPACT_FILE = 0x1A;
+// Ends a compact patch (before a signature): the SHA-1 of every byte after the header up to
+// the record, so that every byte of the patch is checked before anything acts on it.
+constexpr uint8_t TYPE_COMPACT_DIGEST = 0x1B;
+constexpr uint64_t kCompactDigestStart = 34; // just after the header
 
 enum class FrameCoding : uint32_t { stored = 0, zstd = 1, delta = 2 };
 
@@ -75,6 +81,21 @@ struct CompactWrite {
 // source yielded. The reference's bytes are hashed as they are read and must have referenceId.
 uint64_t writeCompactRecord(CFileReader& out, CZstdCoder& coder, const CompactWrite& w,
                             std::u16string& contentId);
+
+// Hashes the patch from kCompactDigestStart to end through the sink's work buffer.
+std::u16string compactPatchDigest(CFileReader& file, CProgressSink* sink, uint64_t end);
+// Hashes what a writer writes between start(), called just after the header, and
+// finish(), which appends the digest record.
+class CCompactDigestWriter {
+  public:
+    void start(CFileReader& out);
+    void finish(CFileReader& out);
+
+  private:
+    CSha1 sha_;
+};
+// Raises unless a compact patch ends with the digest of its bytes (none for a base patch).
+void requireCompactDigest(CFileReader& in, CProgressSink* sink, const CPatchInfo& info);
 
 // How far a reader goes with a compact record.
 enum class CompactCheck {

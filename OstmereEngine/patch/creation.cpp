@@ -113,6 +113,9 @@ void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16strin
     const uint64_t headerPosition = out.tell();
     out.writeQword(0);
     out.writeDword(0);
+    CCompactDigestWriter digest;
+    if (store.options.compact)
+        digest.start(out);
     writePatchInfoBlock(out, info);
     sink->setProgressRange(static_cast<uint32_t>(table.size()));
     sink->resetProgress();
@@ -132,6 +135,8 @@ void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16strin
     out.writeFileTable(table);
     if (info.hasMetadata)
         writeMetadataRecord(out, info);
+    if (store.options.compact)
+        digest.finish(out);
     // Everything must be in the file before the completion flag says so.
     flushPatch(out);
     out.seek(headerPosition);

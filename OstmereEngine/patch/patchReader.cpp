@@ -355,6 +355,7 @@ CPatchInfo loadPatchInfo(CProgressSink* sink, const std::u16string& patchFile) {
     const FileTable table = in.readFileTable();
     readTrailingRecords(in, info);
     checkFileLayout(in, info, recordsStart, tablePosition, table);
+    requireCompactDigest(in, sink, info);
     sink->stepProgress();
     return info;
 }

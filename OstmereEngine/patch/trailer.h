@@ -1,5 +1,6 @@
 // The records after a patch's file table, where base readers never look: at most one
-// metadata record, then at most one signature record, which ends the file.
+// metadata record, then (compact format only, and there required) the digest record, then at
+// most one signature record, which ends the file.
 #pragma once
 
 #include "compare/patchinfo.h"
