@@ -44,6 +44,7 @@ patch "$work/empty" "$work/base" "$corpus/patch/new-tree.tkp"
 patch "$work/base" "$work/changed" "$corpus/patch/changes.tkp" --filter '*.tmp'
 patch "$work/changed" "$work/empty" "$corpus/patch/removals.tkp"
 patch "$work/base" "$work/base" "$corpus/patch/no-change.tkp"
+patch "$work/base" "$work/changed" "$corpus/patch/compact-changes.tkp" --filter '*.tmp' --compact
 patch "$work/empty" "$work/climb" "$work/climb.tkp"
 perl -0777 -pe 's/a\0_\0\.\0\.\0_\0\.\0\.\0_\0x\0/a\0\/\0.\0.\0\/\0.\0.\0\/\0x\0/g' \
     "$work/climb.tkp" >"$corpus/patch/climb-with-slash.tkp"

@@ -109,13 +109,23 @@ TEST_F(Signed, RefusedPatches) {
 }
 
 TEST_F(Signed, EveryByteFlipIsRefused) {
-    const std::string bytes = readFile(patch);
-    ASSERT_LT(bytes.size(), 4096u);
-    for (size_t at = 0; at < bytes.size(); ++at) {
-        std::string damaged = bytes;
-        damaged[at] ^= 0x01;
-        writeFile(base / "t.tkp", damaged);
-        EXPECT_NE(check(base / "t.tkp", {key}).rfind("signed verified", 0), 0u) << "byte " << at;
+    CreateOptions compact;
+    compact.compact = true;
+    createPatchFromDirectories(&sink, u16(base / "older"), u16(base / "newer"),
+                               u16(base / "c.tkp"), u"", u"", compact);
+    signPatch(&sink, u16(base / "c.tkp"), u16(key));
+    EXPECT_EQ(loadInfo(base / "c.tkp").signedBy, keyId); // the signature follows the digest
+    for (const fs::path& signedPatch : {patch, base / "c.tkp"}) {
+        const std::string bytes = readFile(signedPatch);
+        ASSERT_LT(bytes.size(), 4096u);
+        ASSERT_EQ(check(signedPatch, {key}), "signed verified " + utf16ToUtf8(keyId));
+        for (size_t at = 0; at < bytes.size(); ++at) {
+            std::string damaged = bytes;
+            damaged[at] ^= 0x01;
+            writeFile(base / "t.tkp", damaged);
+            EXPECT_NE(check(base / "t.tkp", {key}).rfind("signed verified", 0), 0u)
+                << signedPatch.filename() << " byte " << at;
+        }
     }
 }
 
