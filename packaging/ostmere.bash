@@ -16,8 +16,8 @@ _ostmere() {
         local options=""
         case "$command" in
             fingerprint|vault) options="--filter" ;;
-            diff) options="--report --filter" ;;
-            diff-vault) options="--report --update-vault" ;;
+            diff) options="--report --filter --compact" ;;
+            diff-vault) options="--report --update-vault --compact" ;;
             apply) options="--report --dry-run --continue-on-errors --ignore-fingerprint --keep-setuid" ;;
         esac
         COMPREPLY=($(compgen -W "$global $options" -- "$cur"))
