@@ -187,7 +187,7 @@ struct CreateOptions {
     int level = 3; // zstd level
     // Files are coded in independent frames of this many bytes (at most 32 MiB), which bounds
     // the memory of writing and applying a patch whatever the file sizes.
-    uint64_t frameSize = 16ull << 20;
+    uint64_t frameSize = 4ull << 20;
 };
 
 // tkDiffCreatePatch and tkCreatePatchVault with a choice of format. With default options they

@@ -12,6 +12,36 @@ TK_MODULE("patchReader");
 
 namespace ostmere {
 
+namespace {
+
+// A buffer that grows without clearing: frames fill every byte they use, and clearing up to
+// 64 MiB per frame would cost more than coding it.
+class CBytes {
+  public:
+    void resize(size_t n) {
+        if (n > capacity_) {
+            bytes_.reset(new uint8_t[n]);
+            capacity_ = n;
+        }
+        size_ = n;
+    }
+    uint8_t* data() { return bytes_.get(); }
+    const uint8_t* data() const { return bytes_.get(); }
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    // Gives back a buffer much larger than frames of the given size need.
+    void trim(size_t frameSize) {
+        if (capacity_ > 4 * frameSize)
+            bytes_.reset(), capacity_ = size_ = 0;
+    }
+
+  private:
+    std::unique_ptr<uint8_t[]> bytes_;
+    size_t capacity_ = 0, size_ = 0;
+};
+
+} // namespace
+
 struct CZstdCoder::Contexts {
     struct FreeC {
         void operator()(ZSTD_CCtx* c) const { ZSTD_freeCCtx(c); }
@@ -22,7 +52,7 @@ struct CZstdCoder::Contexts {
     std::unique_ptr<ZSTD_CCtx, FreeC> c{ZSTD_createCCtx()};
     std::unique_ptr<ZSTD_DCtx, FreeD> d{ZSTD_createDCtx()};
     // Kept between frames so that a patch of many small files does not allocate per file.
-    std::vector<uint8_t> plain, coded, reference;
+    CBytes plain, coded, reference;
 };
 
 CZstdCoder::CZstdCoder() : contexts_(std::make_unique<Contexts>()) {
@@ -114,7 +144,7 @@ void check(size_t result, const std::u16string& path) {
 
 // Codes one frame; returns its coding, with the coded bytes in coded (empty when stored).
 FrameCoding codeFrame(ZSTD_CCtx* c, const uint8_t* plain, size_t n, const uint8_t* reference,
-                      size_t referenceSize, int level, std::vector<uint8_t>& coded,
+                      size_t referenceSize, int level, CBytes& coded,
                       const std::u16string& path) {
     check(ZSTD_CCtx_reset(c, ZSTD_reset_session_and_parameters), path);
     check(ZSTD_CCtx_setParameter(c, ZSTD_c_compressionLevel, level), path);
@@ -130,7 +160,7 @@ FrameCoding codeFrame(ZSTD_CCtx* c, const uint8_t* plain, size_t n, const uint8_
     const size_t size = ZSTD_compress2(c, coded.data(), coded.size(), plain, n);
     check(size, path);
     if (size >= n) {
-        coded.clear();
+        coded.resize(0);
         return FrameCoding::stored;
     }
     coded.resize(size);
@@ -151,7 +181,7 @@ class CReferenceHash {
         sha_.update(bytes + skip, static_cast<size_t>(n - skip));
         hashed_ = offset + n;
     }
-    std::u16string finish(std::vector<uint8_t>& scratch) {
+    std::u16string finish(CBytes& scratch) {
         const uint64_t size = source_.size();
         while (hashed_ < size) {
             const size_t n = static_cast<size_t>(std::min<uint64_t>(kMaxFrameSize, size - hashed_));
@@ -205,7 +235,7 @@ uint64_t writeCompactRecord(CFileReader& out, CZstdCoder& coder, const CompactWr
             codeFrame(z.c.get(), z.plain.data(), n, z.reference.data(), sliceSize,
                       w.options.level, z.coded, w.path);
         const bool delta = coding == FrameCoding::delta;
-        const std::vector<uint8_t>& bytes = coding == FrameCoding::stored ? z.plain : z.coded;
+        const CBytes& bytes = coding == FrameCoding::stored ? z.plain : z.coded;
         record.putDword(static_cast<uint32_t>(coding));
         record.putQword(n);
         record.putQword(delta ? sliceStart : 0);
@@ -224,9 +254,7 @@ uint64_t writeCompactRecord(CFileReader& out, CZstdCoder& coder, const CompactWr
         TK_RAISE(u"A file changed while the patch was being made: " + w.path);
     record.putString(contentId);
     out.writeString(record.digest());
-    // A patch of many small files should not hold on to the largest frame's buffers.
-    if (z.plain.capacity() > frameSize * 4)
-        z.plain.shrink_to_fit();
+    z.reference.trim(static_cast<size_t>(frameSize));
     return start;
 }
 
@@ -305,8 +333,8 @@ FrameHead readFrameHead(CDigestedRecord& record, CFileReader& in, uint64_t left,
 }
 
 // Decodes one zstd frame into plain (h.size bytes), the reference slice as its prefix.
-void decodeFrame(ZSTD_DCtx* d, const FrameHead& h, const std::vector<uint8_t>& coded,
-                 const uint8_t* reference, std::vector<uint8_t>& plain,
+void decodeFrame(ZSTD_DCtx* d, const FrameHead& h, const CBytes& coded,
+                 const uint8_t* reference, CBytes& plain,
                  const std::u16string& path) {
     if (ZSTD_findFrameCompressedSize(coded.data(), coded.size()) != coded.size() ||
         ZSTD_getFrameContentSize(coded.data(), coded.size()) != h.size)
@@ -350,7 +378,7 @@ CompactRecordInfo readCompactRecord(CFileReader& in, CZstdCoder& coder, const Co
             in.seek(in.tell() + h.codedSize);
             continue;
         }
-        std::vector<uint8_t>& coded = h.coding == FrameCoding::stored ? z.plain : z.coded;
+        CBytes& coded = h.coding == FrameCoding::stored ? z.plain : z.coded;
         coded.resize(h.codedSize);
         in.readBuffer(coded.data(), coded.size());
         record.hashBytes(coded.data(), coded.size());

@@ -125,6 +125,17 @@ __attribute__((target("sha,sse4.1"))) void compressShaNi(uint32_t state[5], cons
 
 } // namespace
 
+namespace {
+
+// cpuid traps to the hypervisor on a virtual machine, which costs more than hashing a small
+// file; the answer never changes while the process runs, so it is asked once.
+bool acceleratedOnce() {
+    static const bool available = CSha1::acceleratedAvailable();
+    return available;
+}
+
+} // namespace
+
 bool CSha1::acceleratedAvailable() {
 #ifdef OSTMERE_SHA_NI
     unsigned a, b, c, d;
@@ -138,7 +149,7 @@ bool CSha1::acceleratedAvailable() {
 #endif
 }
 
-CSha1::CSha1(bool allowAccelerated) : accelerated_(allowAccelerated && acceleratedAvailable()) {
+CSha1::CSha1(bool allowAccelerated) : accelerated_(allowAccelerated && acceleratedOnce()) {
     start();
 }
 
