@@ -73,16 +73,15 @@ void decodeCompactRecords(CFileReader& in, const FileTable& table, uint64_t file
     for (const auto& entry : table) {
         if (++decoded > kMaxExtracted)
             break;
-        for (CompactCheck depth : {CompactCheck::layout, CompactCheck::contents,
-                                   CompactCheck::decode}) {
+        for (CompactCheck depth :
+             {CompactCheck::layout, CompactCheck::contents, CompactCheck::decode}) {
             try {
                 in.seek(entry.second);
-                readCompactRecord(in, coder,
-                                  {depth, fileSize,
-                                   [&](const std::u16string&) -> CReferenceSource& {
-                                       return reference;
-                                   },
-                                   [](const uint8_t*, size_t) {}});
+                readCompactRecord(
+                    in, coder,
+                    {depth, fileSize,
+                     [&](const std::u16string&) -> CReferenceSource& { return reference; },
+                     [](const uint8_t*, size_t) {}});
             } catch (const CTKErr&) {
             }
         }

@@ -118,8 +118,8 @@ TEST_F(CompactRoundTrip, EveryContentThroughBothFormatsAndBothRoads) {
             createPatchFromVault(&sink, u16(base / "newer"), u16(patch), u16(base / "older.tkv"),
                                  u"", false, options);
         else
-            createPatchFromDirectories(&sink, u16(base / "older"), u16(base / "newer"),
-                                       u16(patch), u"", u"", options);
+            createPatchFromDirectories(&sink, u16(base / "older"), u16(base / "newer"), u16(patch),
+                                       u"", u"", options);
         const PatchSummary summary = describePatch(&sink, u16(patch));
         EXPECT_EQ(summary.compact, road.compact) << road.what;
         sizes[road.what] = summary.patchBytes;
@@ -133,10 +133,10 @@ TEST_F(CompactRoundTrip, EveryContentThroughBothFormatsAndBothRoads) {
 }
 
 TEST_F(CompactRoundTrip, QueryListsAndSizesMatchTheBaseFormat) {
-    createPatchFromDirectories(&sink, u16(base / "older"), u16(base / "newer"),
-                               u16(base / "b.tkp"), u"", u"", {});
-    createPatchFromDirectories(&sink, u16(base / "older"), u16(base / "newer"),
-                               u16(base / "c.tkp"), u"", u"", compactOptions());
+    createPatchFromDirectories(&sink, u16(base / "older"), u16(base / "newer"), u16(base / "b.tkp"),
+                               u"", u"", {});
+    createPatchFromDirectories(&sink, u16(base / "older"), u16(base / "newer"), u16(base / "c.tkp"),
+                               u"", u"", compactOptions());
     const ReportContent b = [&] {
         tkQuerryPatch(&sink, u16(base / "b.tkp"), u16(base / "b.xml"));
         return readReport(base / "b.xml");
@@ -157,8 +157,8 @@ TEST_F(CompactRoundTrip, QueryListsAndSizesMatchTheBaseFormat) {
 
 TEST_F(CompactRoundTrip, BaseFunctionsStillWriteTheBaseFormat) {
     diffPatch(base / "older", base / "newer", base / "b.tkp");
-    createPatchFromDirectories(&sink, u16(base / "older"), u16(base / "newer"),
-                               u16(base / "o.tkp"), u"", u"", {});
+    createPatchFromDirectories(&sink, u16(base / "older"), u16(base / "newer"), u16(base / "o.tkp"),
+                               u"", u"", {});
     const std::string bytes = readFile(base / "b.tkp");
     EXPECT_EQ(bytes.substr(0, kPatchMagicSize), std::string(kPatchMagic));
     // The same writer with default options: the same bytes but for the creation stamps.
@@ -210,8 +210,8 @@ TEST_F(CompactRoundTrip, EveryByteFlipIsRefusedBeforeTheTargetChanges) {
     changed[100] = 'x';
     makeTree(small / "newer", {{"a", text(30)}, {"c", changed}, {"d/e", "new"}});
     const fs::path patch = small / "p.tkp";
-    createPatchFromDirectories(&sink, u16(small / "older"), u16(small / "newer"), u16(patch),
-                               u"", u"", compactOptions());
+    createPatchFromDirectories(&sink, u16(small / "older"), u16(small / "newer"), u16(patch), u"",
+                               u"", compactOptions());
     const std::string bytes = readFile(patch);
     ASSERT_LT(bytes.size(), 4096u);
     copyTree(small / "older", small / "target");
@@ -224,17 +224,15 @@ TEST_F(CompactRoundTrip, EveryByteFlipIsRefusedBeforeTheTargetChanges) {
         RecordingSink sink; // a fresh one: a long record of calls is an allocation of its own
         const size_t largest = largestAllocationSince([&] {
             verify = errorOf([&] { describePatch(&sink, u16(small / "t.tkp")); });
-            apply = errorOf([&] {
-                applyPatch(&sink, u16(small / "target"), u16(small / "t.tkp"), u"", {});
-            });
+            apply = errorOf(
+                [&] { applyPatch(&sink, u16(small / "target"), u16(small / "t.tkp"), u"", {}); });
         });
         EXPECT_NE(verify, "no error") << "byte " << at;
         EXPECT_NE(apply, "no error") << "byte " << at;
         EXPECT_LT(largest, 1u << 20) << "byte " << at;
         ASSERT_EQ(describeTree(small / "target"), before) << "byte " << at;
     }
-    EXPECT_EQ(applyPatch(&sink, u16(small / "target"), u16(patch), u"", {}),
-              ApplyResult::verified);
+    EXPECT_EQ(applyPatch(&sink, u16(small / "target"), u16(patch), u"", {}), ApplyResult::verified);
 }
 
 TEST_F(CompactRoundTrip, DeltaAgainstOtherContentIsRefusedBeforeTheTargetChanges) {

@@ -111,8 +111,8 @@ TEST_F(Signed, RefusedPatches) {
 TEST_F(Signed, EveryByteFlipIsRefused) {
     CreateOptions compact;
     compact.compact = true;
-    createPatchFromDirectories(&sink, u16(base / "older"), u16(base / "newer"),
-                               u16(base / "c.tkp"), u"", u"", compact);
+    createPatchFromDirectories(&sink, u16(base / "older"), u16(base / "newer"), u16(base / "c.tkp"),
+                               u"", u"", compact);
     signPatch(&sink, u16(base / "c.tkp"), u16(key));
     EXPECT_EQ(loadInfo(base / "c.tkp").signedBy, keyId); // the signature follows the digest
     for (const fs::path& signedPatch : {patch, base / "c.tkp"}) {

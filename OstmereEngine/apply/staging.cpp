@@ -69,8 +69,8 @@ class CTargetReference : public CReferenceSource {
     void readAt(uint64_t offset, void* buffer, size_t n) override {
         auto* bytes = static_cast<uint8_t*>(buffer);
         for (size_t done = 0; done < n;) {
-            const ssize_t got = pread(file_.get(), bytes + done, n - done,
-                                      static_cast<off_t>(offset + done));
+            const ssize_t got =
+                pread(file_.get(), bytes + done, n - done, static_cast<off_t>(offset + done));
             if (got < 0 && errno == EINTR)
                 continue;
             if (got <= 0)

@@ -209,7 +209,7 @@ struct PatchSummary {
     uint64_t storedBytes = 0;   // bytes the new and changed files take in the patch
     uint64_t originalBytes = 0; // their content bytes once extracted
     bool compact = false;       // the compact format (its stored contents were all checked)
-    uint64_t patchBytes = 0;  // size of the patch file
+    uint64_t patchBytes = 0;    // size of the patch file
 };
 
 // Reads and checks the structure of a patch (header, information block, safe paths, file

@@ -73,7 +73,9 @@ class CDigestedRecord {
     void putDword(uint32_t v) { file_.writeDword(v), feed(v, 4); }
     void putQword(uint64_t v) { file_.writeQword(v), feed(v, 8); }
     void putString(const std::u16string& s) { file_.writeString(s), feedString(s); }
-    void putBytes(const uint8_t* data, size_t n) { file_.writeBuffer(data, n), sha_.update(data, n); }
+    void putBytes(const uint8_t* data, size_t n) {
+        file_.writeBuffer(data, n), sha_.update(data, n);
+    }
 
     uint32_t getDword() {
         const uint32_t v = file_.readDword();
@@ -144,16 +146,14 @@ void check(size_t result, const std::u16string& path) {
 
 // Codes one frame; returns its coding, with the coded bytes in coded (empty when stored).
 FrameCoding codeFrame(ZSTD_CCtx* c, const uint8_t* plain, size_t n, const uint8_t* reference,
-                      size_t referenceSize, int level, CBytes& coded,
-                      const std::u16string& path) {
+                      size_t referenceSize, int level, CBytes& coded, const std::u16string& path) {
     check(ZSTD_CCtx_reset(c, ZSTD_reset_session_and_parameters), path);
     check(ZSTD_CCtx_setParameter(c, ZSTD_c_compressionLevel, level), path);
     check(ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 0), path);
     if (referenceSize > 0) {
         // The window must reach from the frame back over the whole reference slice.
         check(ZSTD_CCtx_setParameter(c, ZSTD_c_enableLongDistanceMatching, 1), path);
-        check(ZSTD_CCtx_setParameter(c, ZSTD_c_windowLog, windowLogFor(referenceSize + n)),
-              path);
+        check(ZSTD_CCtx_setParameter(c, ZSTD_c_windowLog, windowLogFor(referenceSize + n)), path);
         check(ZSTD_CCtx_refPrefix(c, reference, referenceSize), path);
     }
     coded.resize(ZSTD_compressBound(n));
@@ -231,9 +231,8 @@ uint64_t writeCompactRecord(CFileReader& out, CZstdCoder& coder, const CompactWr
             w.reference->readAt(sliceStart, z.reference.data(), sliceSize);
             referenceHash->cover(sliceStart, z.reference.data(), sliceSize);
         }
-        const FrameCoding coding =
-            codeFrame(z.c.get(), z.plain.data(), n, z.reference.data(), sliceSize,
-                      w.options.level, z.coded, w.path);
+        const FrameCoding coding = codeFrame(z.c.get(), z.plain.data(), n, z.reference.data(),
+                                             sliceSize, w.options.level, z.coded, w.path);
         const bool delta = coding == FrameCoding::delta;
         const CBytes& bytes = coding == FrameCoding::stored ? z.plain : z.coded;
         record.putDword(static_cast<uint32_t>(coding));
@@ -275,8 +274,9 @@ std::u16string compactPatchDigest(CFileReader& file, CProgressSink* sink, uint64
 
 void CCompactDigestWriter::start(CFileReader& out) {
     if (out.tell() != kCompactDigestStart)
-        TK_RAISE(u"Unable write buffer to a patch. exp:" + decimal(static_cast<int64_t>(kCompactDigestStart)) +
-                 u" actual:" + decimal(static_cast<int64_t>(out.tell())));
+        TK_RAISE(u"Unable write buffer to a patch. exp:" +
+                 decimal(static_cast<int64_t>(kCompactDigestStart)) + u" actual:" +
+                 decimal(static_cast<int64_t>(out.tell())));
     sha_.start();
     out.observeWrites([this](const uint8_t* bytes, size_t n) { sha_.update(bytes, n); });
 }
@@ -306,8 +306,8 @@ struct FrameHead {
     uint64_t size, sliceStart, sliceSize, codedSize;
 };
 
-FrameHead readFrameHead(CDigestedRecord& record, CFileReader& in, uint64_t left,
-                        uint64_t fileSize, const std::u16string& path) {
+FrameHead readFrameHead(CDigestedRecord& record, CFileReader& in, uint64_t left, uint64_t fileSize,
+                        const std::u16string& path) {
     FrameHead h{};
     const uint32_t coding = record.getDword();
     if (coding > static_cast<uint32_t>(FrameCoding::delta))
@@ -333,9 +333,8 @@ FrameHead readFrameHead(CDigestedRecord& record, CFileReader& in, uint64_t left,
 }
 
 // Decodes one zstd frame into plain (h.size bytes), the reference slice as its prefix.
-void decodeFrame(ZSTD_DCtx* d, const FrameHead& h, const CBytes& coded,
-                 const uint8_t* reference, CBytes& plain,
-                 const std::u16string& path) {
+void decodeFrame(ZSTD_DCtx* d, const FrameHead& h, const CBytes& coded, const uint8_t* reference,
+                 CBytes& plain, const std::u16string& path) {
     if (ZSTD_findFrameCompressedSize(coded.data(), coded.size()) != coded.size() ||
         ZSTD_getFrameContentSize(coded.data(), coded.size()) != h.size)
         damaged(path);
@@ -389,8 +388,7 @@ CompactRecordInfo readCompactRecord(CFileReader& in, CZstdCoder& coder, const Co
         if (delta) {
             if (!reference)
                 reference = &r.reference(info.referenceId);
-            if (h.sliceStart > reference->size() ||
-                h.sliceSize > reference->size() - h.sliceStart)
+            if (h.sliceStart > reference->size() || h.sliceSize > reference->size() - h.sliceStart)
                 damaged(info.path);
             z.reference.resize(h.sliceSize);
             reference->readAt(h.sliceStart, z.reference.data(), h.sliceSize);

@@ -70,9 +70,9 @@ class CZstdCoder {
 
 struct CompactWrite {
     const std::u16string& path;
-    uint64_t size;                  // bytes the source yields
+    uint64_t size; // bytes the source yields
     CByteSource& source;
-    CReferenceSource* reference;    // null: no delta
+    CReferenceSource* reference;       // null: no delta
     const std::u16string& referenceId; // the reference's content id as the scan found it
     const CreateOptions& options;
 };

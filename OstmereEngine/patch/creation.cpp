@@ -97,8 +97,7 @@ void writeCompactEntry(CProgressSink* sink, COutputFile& out, CZstdCoder& coder,
 } // namespace
 
 void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16string& newerRoot,
-                const TextMap& newerIds, const std::u16string& patchFile,
-                const PatchStore& store) {
+                const TextMap& newerIds, const std::u16string& patchFile, const PatchStore& store) {
     sink->setStatus(u"Creating a patch file");
     FileTable table;
     for (const auto& path : info.NewFiles)
