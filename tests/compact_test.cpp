@@ -86,6 +86,15 @@ class CompactRoundTrip : public ::testing::Test {
         }
         makeTree(base / "older", older);
         makeTree(base / "newer", newer);
+        // Links travel as their target text, never as deltas, also where a file becomes a link
+        // or a link a file.
+        fs::create_symlink("stays", base / "older/ln");
+        fs::create_symlink("f0", base / "newer/ln");
+        fs::create_symlink("f1", base / "newer/ln2");
+        fs::create_symlink("stays", base / "older/swap");
+        writeFile(base / "newer/swap", "f1");
+        writeFile(base / "older/swap2", "now a link");
+        fs::create_symlink("stays", base / "newer/swap2");
         tkCreateVault(&sink, u16(base / "older"), u"", u16(base / "older.tkv"));
     }
 
@@ -122,9 +131,15 @@ TEST_F(CompactRoundTrip, EveryContentThroughBothFormatsAndBothRoads) {
                                        u"", u"", options);
         const PatchSummary summary = describePatch(&sink, u16(patch));
         EXPECT_EQ(summary.compact, road.compact) << road.what;
+        EXPECT_TRUE(loadInfo(patch).hasMetadata) << road.what; // still after the file table
         sizes[road.what] = summary.patchBytes;
         EXPECT_EQ(applyToCopy(patch), ApplyResult::verified) << road.what;
         EXPECT_EQ(describeTree(base / "target"), expected) << road.what;
+        for (const char* link : {"ln", "ln2", "swap2"})
+            EXPECT_EQ(fs::read_symlink(base / "target" / link),
+                      fs::read_symlink(base / "newer" / link))
+                << road.what;
+        EXPECT_FALSE(fs::is_symlink(base / "target/swap")) << road.what;
     }
     // Compression pays on the text; deltas pay on the changed noise, which only the
     // two-directory road can code against its older version.

@@ -76,12 +76,12 @@ bool findInterrupted(CStagingArea& staging, const ApplyJournal& mine,
 
 // targetIds: the guard scan's ids, against which compact deltas are decoded.
 TextMap stageFiles(CProgressSink* sink, CFileReader& in, const FileTable& table,
-                   CStagingArea& staging, bool compact, const TextMap& targetIds) {
+                   const CPatchInfo& patch, CStagingArea& staging, const TextMap& targetIds) {
     sink->setStatus(u"Staging files.");
     sink->setProgressRange(static_cast<uint32_t>(table.size()));
     std::unique_ptr<CZstdCoder> coder;
     std::unique_ptr<CompactStaging> decoding;
-    if (compact) {
+    if (patch.compact) {
         coder = std::make_unique<CZstdCoder>();
         decoding = std::make_unique<CompactStaging>(CompactStaging{*coder, targetIds});
     }
@@ -90,7 +90,9 @@ TextMap stageFiles(CProgressSink* sink, CFileReader& in, const FileTable& table,
     for (const auto& [key, position] : table) {
         sink->stepProgress();
         sink->setDetail(u"Staging: " + key);
-        ids[key] = staging.stage(in, sink, position, index++, key, decoding.get());
+        const auto word = patch.AttributeChanges.find(key);
+        const bool link = word != patch.AttributeChanges.end() && isLinkWord(word->second);
+        ids[key] = staging.stage(in, sink, position, index++, key, link, decoding.get());
     }
     return ids;
 }
@@ -110,7 +112,7 @@ void prepare(CProgressSink* sink, const Request& r, CFileReader& in, const FileT
         TK_RAISE_KIND(eKindTargetMismatch,
                       u"Trying to apply a patch to dirrectory with different fingerprint.");
     staging.create();
-    const TextMap ids = stageFiles(sink, in, table, staging, r.patch.compact, current.fileIds);
+    const TextMap ids = stageFiles(sink, in, table, r.patch, staging, current.fileIds);
     // Without the guard the target's state is unknown, and so is the outcome.
     if (!r.options.ignoreFingerprint &&
         predictFingerprint(current, r.patch, ids, sink) != r.patch.NewerTreeID) {

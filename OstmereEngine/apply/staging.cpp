@@ -1,5 +1,6 @@
 #include "apply/staging.h"
 
+#include "core/itemcontent.h"
 #include "core/platform.h"
 #include "core/tkerr.h"
 #include "patch/compactformat.h"
@@ -177,8 +178,8 @@ void CStagingArea::restoreModes() {
     }
 }
 
-void CStagingArea::stageCompact(CFileReader& patch, const CompactStaging& compact, int out,
-                                const std::u16string& key, CSha1& sha) {
+void CStagingArea::decodeCompact(CFileReader& patch, const CompactStaging& compact,
+                                 const std::u16string& key, const ContentOutput& output) {
     const std::u16string destination = directory_ + u"\\" + key;
     std::unique_ptr<CTargetReference> reference;
     auto referenceOf = [&](const std::u16string& referenceId) -> CReferenceSource& {
@@ -190,56 +191,98 @@ void CStagingArea::stageCompact(CFileReader& patch, const CompactStaging& compac
         reference = std::make_unique<CTargetReference>(root_, key, destination);
         return *reference;
     };
-    auto output = [&](const uint8_t* bytes, size_t n) {
-        sha.update(bytes, n);
-        writeWhole(out, bytes, n, destination);
-    };
     const int64_t fileSize = patch.size();
     readCompactRecord(patch, compact.coder,
                       {CompactCheck::decode, fileSize < 0 ? 0 : static_cast<uint64_t>(fileSize),
                        referenceOf, output});
 }
 
+std::u16string CStagingArea::stageLinkText(const std::string& target, size_t index,
+                                           const std::u16string& key) {
+    if (symlinkat(target.c_str(), area_.get(), itemName(index).c_str()) != 0)
+        TK_RAISE_SYSTEM(u"Unable to open file:" + directory_ + u"\\" + key);
+    CSha1 sha;
+    sha.start();
+    sha.update(reinterpret_cast<const uint8_t*>(target.data()), target.size());
+    uint8_t digest[20];
+    sha.finish(digest);
+    return digestToHex(digest);
+}
+
+[[noreturn]] void CStagingArea::refuseLink(const std::u16string& key) {
+    TK_RAISE(u"The patch holds a link whose target cannot be a link (damaged patch): " + key);
+}
+
+std::u16string CStagingArea::stageLink(CFileReader& patch, uint64_t size, size_t index,
+                                       const std::u16string& key) {
+    // A link's text is short and holds no NUL; anything else is no link a file system can hold.
+    std::string target(size <= kMaxLinkTarget ? size : 0, '\0');
+    if (target.empty() || patch.read(target.data(), target.size()) != target.size() ||
+        target.find('\0') != std::string::npos)
+        refuseLink(key);
+    return stageLinkText(target, index, key);
+}
+
 std::u16string CStagingArea::stage(CFileReader& patch, CProgressSink* sink, uint64_t position,
-                                   size_t index, const std::u16string& key,
+                                   size_t index, const std::u16string& key, bool asLink,
                                    const CompactStaging* compact) {
     patch.seek(position);
+    if (compact && asLink) {
+        std::string target;
+        decodeCompact(patch, *compact, key, [&](const uint8_t* bytes, size_t n) {
+            if (n > kMaxLinkTarget - target.size())
+                refuseLink(key);
+            target.append(reinterpret_cast<const char*>(bytes), n);
+        });
+        if (target.empty() || target.find('\0') != std::string::npos)
+            refuseLink(key);
+        return stageLinkText(target, index, key);
+    }
+    uint64_t size = 0;
+    if (!compact) {
+        patch.readType(TYPE_FILE);
+        patch.readString(); // the table's key, checked against the record when the patch was loaded
+        size = patch.readQword();
+        if (asLink)
+            return stageLink(patch, size, index, key);
+    }
     const std::u16string destination = directory_ + u"\\" + key;
     CDescriptor out(openat(area_.get(), itemName(index).c_str(),
                            O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (!out.valid())
         TK_RAISE(u"Unable to open file:" + destination);
+    CSha1 sha;
+    sha.start();
     if (compact) {
         // The decoder checks the content against the record's id; the staged bytes are
         // hashed here all the same, as every staged file is.
-        CSha1 sha;
-        sha.start();
-        stageCompact(patch, *compact, out.get(), key, sha);
-        uint8_t digest[20];
-        sha.finish(digest);
-        return digestToHex(digest);
+        decodeCompact(patch, *compact, key, [&](const uint8_t* bytes, size_t n) {
+            sha.update(bytes, n);
+            writeWhole(out.get(), bytes, n, destination);
+        });
+    } else {
+        copyContent(patch, sink, size, out.get(), destination, sha);
     }
-    patch.readType(TYPE_FILE);
-    patch.readString(); // the table's key, checked against the record when the patch was loaded
-    const uint64_t size = patch.readQword();
+    uint8_t digest[20];
+    sha.finish(digest);
+    return digestToHex(digest);
+}
+
+void CStagingArea::copyContent(CFileReader& patch, CProgressSink* sink, uint64_t size, int out,
+                               const std::u16string& destination, CSha1& sha) {
     uint8_t* buffer = sink->getBuffer();
     const uint64_t capacity = sink->getBufferSize();
     if (size > capacity)
         patch.adviseSequential();
-    CSha1 sha;
-    sha.start();
     for (uint64_t copied = 0; copied < size;) {
         size_t chunk = static_cast<size_t>(std::min<uint64_t>(capacity, size - copied));
         size_t n = patch.read(buffer, chunk);
         if (n == 0)
             TK_RAISE(u"Unable to fully read a patch file content");
         sha.update(buffer, n);
-        writeWhole(out.get(), buffer, n, destination);
+        writeWhole(out, buffer, n, destination);
         copied += n;
     }
-    uint8_t digest[20];
-    sha.finish(digest);
-    return digestToHex(digest);
 }
 
 void CStagingArea::commitJournal(const ApplyJournal& journal) {

@@ -42,8 +42,10 @@ class CStagingArea : public CModeLog {
     void restoreModes();
     // Copies the stored file record at position into the area as item `index`, through the
     // sink's buffer (decoding it when compact is given); returns the file id of the content.
+    // asLink: the content is a link's target text, and the item staged is that link.
     std::u16string stage(CFileReader& patch, CProgressSink* sink, uint64_t position, size_t index,
-                         const std::u16string& key, const CompactStaging* compact = nullptr);
+                         const std::u16string& key, bool asLink,
+                         const CompactStaging* compact = nullptr);
     // Syncs the staged files, then records the journal: from here on the area is kept.
     void commitJournal(const ApplyJournal& journal);
     int fd() const { return area_.get(); }
@@ -56,9 +58,17 @@ class CStagingArea : public CModeLog {
   private:
     std::u16string areaPath() const;
     void writeWhole(int fd, const void* data, size_t size, const std::u16string& what);
+    std::u16string stageLink(CFileReader& patch, uint64_t size, size_t index,
+                             const std::u16string& key);
+    std::u16string stageLinkText(const std::string& target, size_t index,
+                                 const std::u16string& key);
+    [[noreturn]] static void refuseLink(const std::u16string& key);
     std::string readWhole(const char* name);
-    void stageCompact(CFileReader& patch, const CompactStaging& compact, int out,
-                      const std::u16string& key, CSha1& sha);
+    using ContentOutput = std::function<void(const uint8_t*, size_t)>;
+    void decodeCompact(CFileReader& patch, const CompactStaging& compact, const std::u16string& key,
+                       const ContentOutput& output);
+    void copyContent(CFileReader& patch, CProgressSink* sink, uint64_t size, int out,
+                     const std::u16string& destination, CSha1& sha);
 
     int root_;
     std::u16string directory_;

@@ -4,13 +4,20 @@
 #include "core/byteprogress.h"
 #include "core/fileReader.h"
 #include "core/frame.h"
+#include "core/itemcontent.h"
 #include "core/outputpath.h"
+#include "core/platform.h"
 #include "core/tkerr.h"
 #include "patch/compactformat.h"
 #include "patch/metadatarecord.h"
 #include "patch/patchformat.h"
 #include "snapshot/sha1.h"
 #include "xml/xmlrep.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 TK_MODULE("tkdiff");
 
@@ -34,31 +41,46 @@ void writeCheckedRecord(CProgressSink* sink, COutputFile& out, FileTable::value_
         TK_RAISE(u"A file changed while the patch was being made: " + newerRoot + entry.first);
 }
 
-class CFileBytes : public CByteSource {
+class CContentBytes : public CByteSource {
   public:
-    explicit CFileBytes(CInputFile& file) : file_(file) {}
-    size_t read(void* buffer, size_t n) override { return file_.read(buffer, n); }
+    explicit CContentBytes(CItemContent& content) : content_(content) {}
+    size_t read(void* buffer, size_t n) override { return content_.read(buffer, n); }
 
   private:
-    CInputFile& file_;
+    CItemContent& content_;
 };
 
+// The older version of a changed file, opened without following a link: a link's content is
+// its own text, never worth a delta. Invalid when the older item is no regular file.
 class CFileReference : public CReferenceSource {
   public:
-    explicit CFileReference(const std::u16string& path) : path_(path), file_(path) {}
-    uint64_t size() override {
-        const int64_t size = file_.size();
-        return size < 0 ? 0 : static_cast<uint64_t>(size);
+    explicit CFileReference(const std::u16string& path) : path_(path) {
+        fd_.reset(::open(nativePath(path).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st {};
+        if (fd_.valid() && fstat(fd_.get(), &st) == 0 && S_ISREG(st.st_mode))
+            size_ = static_cast<uint64_t>(st.st_size);
+        else
+            fd_.reset();
     }
+    bool valid() const { return fd_.valid(); }
+    uint64_t size() override { return size_; }
     void readAt(uint64_t offset, void* buffer, size_t n) override {
-        file_.seek(offset);
-        if (file_.read(buffer, n) != n)
-            TK_RAISE(u"A file changed while the patch was being made: " + path_);
+        auto* bytes = static_cast<uint8_t*>(buffer);
+        for (size_t done = 0; done < n;) {
+            const ssize_t got =
+                pread(fd_.get(), bytes + done, n - done, static_cast<off_t>(offset + done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                TK_RAISE(u"A file changed while the patch was being made: " + path_);
+            done += static_cast<size_t>(got);
+        }
     }
 
   private:
     std::u16string path_;
-    CInputFile file_;
+    CDescriptor fd_;
+    uint64_t size_ = 0;
 };
 
 // The compact counterpart of writeCheckedRecord: a changed file of a two-directory patch is
@@ -67,29 +89,29 @@ void writeCompactEntry(CProgressSink* sink, COutputFile& out, CZstdCoder& coder,
                        FileTable::value_type& entry, const std::u16string& newerRoot,
                        const TextMap& newerIds, const PatchStore& store) {
     const std::u16string& path = entry.first;
-    CInputFile file(newerRoot + path);
-    const int64_t size = file.size();
-    if (size < 0)
+    CItemContent content;
+    if (!content.open(newerRoot + path, u"Unable to ioen file:"))
         TK_RAISE(u"Unable read a source file:" + newerRoot + path);
-    if (static_cast<uint64_t>(size) > store.options.frameSize)
-        file.adviseSequential();
-    CFileBytes source(file);
+    const uint64_t size = content.size();
+    if (size > store.options.frameSize)
+        content.adviseSequential();
+    CContentBytes source(content);
     std::unique_ptr<CFileReference> reference;
     std::u16string referenceId;
-    if (store.older) {
+    if (store.older && !content.isLink()) {
         const auto older = store.older->fileIds.find(path);
         if (older != store.older->fileIds.end() && !older->second.empty()) {
             reference = std::make_unique<CFileReference>(store.older->root + path);
             referenceId = older->second;
+            if (!reference->valid())
+                reference.reset(), referenceId.clear();
         }
     }
     std::u16string id;
     entry.second = writeCompactRecord(
-        out, coder,
-        {path, static_cast<uint64_t>(size), source, reference.get(), referenceId, store.options},
-        id);
+        out, coder, {path, size, source, reference.get(), referenceId, store.options}, id);
     const auto expected = newerIds.find(path);
-    if (file.size() != size || expected == newerIds.end() || expected->second != id)
+    if (!content.sizeUnchanged() || expected == newerIds.end() || expected->second != id)
         TK_RAISE(u"A file changed while the patch was being made: " + newerRoot + path);
     reportBytes(byteSinkOf(sink), static_cast<uint64_t>(size));
 }
