@@ -329,10 +329,10 @@ JsonObject patchJson(const PatchSummary& s) {
         .add("attributeChanges", s.attributeChanges)
         .add("ignoredNew", s.ignoredNew)
         .add("ignoredOld", s.ignoredOld)
-        .add("format", s.compact ? "compact" : "base")
         .add("storedBytes", s.storedBytes)
-        .add("originalBytes", s.originalBytes)
-        .add("patchBytes", s.patchBytes);
+        .add("patchBytes", s.patchBytes)
+        .add("format", s.compact ? "compact" : "base")
+        .add("originalBytes", s.originalBytes);
     return j;
 }
 

@@ -231,8 +231,8 @@ const std::vector<CliCase>& cliCases() {
          usage("unknown option '--bogus-after-help'")},
         {{"diff-vault", "x", "-h"},
          0,
-         startsWith(
-             "Usage: ostmere diff-vault NEWDIR VAULT PATCH [--report FILE] [--update-vault]\n"),
+         startsWith("Usage: ostmere diff-vault NEWDIR VAULT PATCH [--report FILE] [--update-vault] "
+                    "[--compact]\n"),
          kNothing},
         // the patch's structure, its report on stdout, machine-readable outcomes
         {{"verify", "@T/p.tkp"}, 0, exactly(kPatchSummary), kNothing},

@@ -178,8 +178,8 @@ void CStagingArea::restoreModes() {
     }
 }
 
-void CStagingArea::decodeCompact(CFileReader& patch, const CompactStaging& compact,
-                                 const std::u16string& key, const ContentOutput& output) {
+std::u16string CStagingArea::decodeCompact(CFileReader& patch, const CompactStaging& compact,
+                                           const std::u16string& key, const ContentOutput& output) {
     const std::u16string destination = directory_ + u"\\" + key;
     std::unique_ptr<CTargetReference> reference;
     auto referenceOf = [&](const std::u16string& referenceId) -> CReferenceSource& {
@@ -192,9 +192,13 @@ void CStagingArea::decodeCompact(CFileReader& patch, const CompactStaging& compa
         return *reference;
     };
     const int64_t fileSize = patch.size();
-    readCompactRecord(patch, compact.coder,
-                      {CompactCheck::decode, fileSize < 0 ? 0 : static_cast<uint64_t>(fileSize),
-                       referenceOf, output});
+    // Decoding hashes every byte it gives to output and refuses content whose hash is not the
+    // record's id; that id is therefore the hash of exactly the bytes staged.
+    return readCompactRecord(patch, compact.coder,
+                             {CompactCheck::decode,
+                              fileSize < 0 ? 0 : static_cast<uint64_t>(fileSize), referenceOf,
+                              output})
+        .contentId;
 }
 
 std::u16string CStagingArea::stageLinkText(const std::string& target, size_t index,
@@ -251,18 +255,13 @@ std::u16string CStagingArea::stage(CFileReader& patch, CProgressSink* sink, uint
                            O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (!out.valid())
         TK_RAISE(u"Unable to open file:" + destination);
-    CSha1 sha;
-    sha.start();
-    if (compact) {
-        // The decoder checks the content against the record's id; the staged bytes are
-        // hashed here all the same, as every staged file is.
-        decodeCompact(patch, *compact, key, [&](const uint8_t* bytes, size_t n) {
-            sha.update(bytes, n);
+    if (compact)
+        return decodeCompact(patch, *compact, key, [&](const uint8_t* bytes, size_t n) {
             writeWhole(out.get(), bytes, n, destination);
         });
-    } else {
-        copyContent(patch, sink, size, out.get(), destination, sha);
-    }
+    CSha1 sha;
+    sha.start();
+    copyContent(patch, sink, size, out.get(), destination, sha);
     uint8_t digest[20];
     sha.finish(digest);
     return digestToHex(digest);

@@ -65,8 +65,9 @@ class CStagingArea : public CModeLog {
     [[noreturn]] static void refuseLink(const std::u16string& key);
     std::string readWhole(const char* name);
     using ContentOutput = std::function<void(const uint8_t*, size_t)>;
-    void decodeCompact(CFileReader& patch, const CompactStaging& compact, const std::u16string& key,
-                       const ContentOutput& output);
+    // Returns the id of the decoded content.
+    std::u16string decodeCompact(CFileReader& patch, const CompactStaging& compact,
+                                 const std::u16string& key, const ContentOutput& output);
     void copyContent(CFileReader& patch, CProgressSink* sink, uint64_t size, int out,
                      const std::u16string& destination, CSha1& sha);
 

@@ -5,7 +5,7 @@
 #include "snapshot/sha1.h"
 
 #include <algorithm>
-#include <vector>
+#include <cstring>
 #include <zstd.h>
 
 TK_MODULE("patchReader");
@@ -18,9 +18,13 @@ namespace {
 // 64 MiB per frame would cost more than coding it.
 class CBytes {
   public:
+    // Keeps the bytes held so far.
     void resize(size_t n) {
         if (n > capacity_) {
-            bytes_.reset(new uint8_t[n]);
+            std::unique_ptr<uint8_t[]> grown(new uint8_t[n]);
+            if (size_)
+                std::memcpy(grown.get(), bytes_.get(), size_);
+            bytes_ = std::move(grown);
             capacity_ = n;
         }
         size_ = n;
@@ -53,6 +57,25 @@ struct CZstdCoder::Contexts {
     std::unique_ptr<ZSTD_DCtx, FreeD> d{ZSTD_createDCtx()};
     // Kept between frames so that a patch of many small files does not allocate per file.
     CBytes plain, coded, reference;
+    uint64_t sliceStart = 0; // what reference holds of the current record's older file
+    bool haveSlice = false;
+
+    // Brings [start, start + size) of the older file into reference. Slices of consecutive
+    // frames overlap by half, so the part the previous slice already holds is kept.
+    void loadSlice(CReferenceSource& source, uint64_t start, size_t size) {
+        size_t keep = 0;
+        if (haveSlice && start >= sliceStart && start - sliceStart < reference.size() &&
+            start + size >= sliceStart + reference.size()) {
+            keep = static_cast<size_t>(sliceStart + reference.size() - start);
+            std::memmove(reference.data(), reference.data() + (start - sliceStart), keep);
+        }
+        reference.resize(keep);
+        reference.resize(size);
+        haveSlice = false;
+        source.readAt(start + keep, reference.data() + keep, size - keep);
+        sliceStart = start;
+        haveSlice = true;
+    }
 };
 
 CZstdCoder::CZstdCoder() : contexts_(std::make_unique<Contexts>()) {
@@ -203,6 +226,7 @@ class CReferenceHash {
 uint64_t writeCompactRecord(CFileReader& out, CZstdCoder& coder, const CompactWrite& w,
                             std::u16string& contentId) {
     auto& z = coder.contexts();
+    z.haveSlice = false; // another record, another older file
     const uint64_t frameSize = std::clamp<uint64_t>(w.options.frameSize, 1, kMaxFrameSize);
     const uint64_t margin = frameSize / 2;
     const uint64_t start = out.tell();
@@ -227,8 +251,7 @@ uint64_t writeCompactRecord(CFileReader& out, CZstdCoder& coder, const CompactWr
         const uint64_t sliceEnd = std::min(referenceSize, done + n + margin);
         const size_t sliceSize = static_cast<size_t>(sliceEnd - sliceStart);
         if (sliceSize > 0) {
-            z.reference.resize(sliceSize);
-            w.reference->readAt(sliceStart, z.reference.data(), sliceSize);
+            z.loadSlice(*w.reference, sliceStart, sliceSize);
             referenceHash->cover(sliceStart, z.reference.data(), sliceSize);
         }
         const FrameCoding coding = codeFrame(z.c.get(), z.plain.data(), n, z.reference.data(),
@@ -249,6 +272,7 @@ uint64_t writeCompactRecord(CFileReader& out, CZstdCoder& coder, const CompactWr
     contentId = finishHex(content);
     // A delta made against anything but the content the reference id names could never be
     // applied; the older file must not have changed since it was scanned.
+    z.haveSlice = false; // the reference buffer serves as scratch from here
     if (referenceHash && referenceHash->finish(z.reference) != w.referenceId)
         TK_RAISE(u"A file changed while the patch was being made: " + w.path);
     record.putString(contentId);
@@ -352,6 +376,7 @@ void decodeFrame(ZSTD_DCtx* d, const FrameHead& h, const CBytes& coded, const ui
 
 CompactRecordInfo readCompactRecord(CFileReader& in, CZstdCoder& coder, const CompactRead& r) {
     auto& z = coder.contexts();
+    z.haveSlice = false; // another record, another older file
     CompactRecordInfo info;
     in.readType(TYPE_COMPACT_FILE);
     CDigestedRecord record(in);
@@ -390,8 +415,7 @@ CompactRecordInfo readCompactRecord(CFileReader& in, CZstdCoder& coder, const Co
                 reference = &r.reference(info.referenceId);
             if (h.sliceStart > reference->size() || h.sliceSize > reference->size() - h.sliceStart)
                 damaged(info.path);
-            z.reference.resize(h.sliceSize);
-            reference->readAt(h.sliceStart, z.reference.data(), h.sliceSize);
+            z.loadSlice(*reference, h.sliceStart, static_cast<size_t>(h.sliceSize));
         }
         if (h.coding != FrameCoding::stored)
             decodeFrame(z.d.get(), h, z.coded, delta ? z.reference.data() : nullptr, z.plain,
