@@ -203,6 +203,10 @@ def section(results, runs):
              "(b) the main benchmark's large tree: 8 files, 2 GiB, with partial changes. "
              "(c) ~20 MiB of text: the system's headers (/usr/include) in path order, as "
              "diff-vault against the vault of an empty tree (every file stored).", "",
+             "Each frame is coded as a delta against the older file where diff has it, else "
+             "compressed, and stored as is when coding does not make it smaller. rsync batches "
+             "are written with --no-whole-file (delta transfer, as between machines); "
+             "zstd --patch-from is run per stored file with a window covering the file.", "",
              "| tree | measure | compact | peer | ratio | goal |", "|---|---|---|---|---|---|"]
 
     def number(text):

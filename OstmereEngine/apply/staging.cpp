@@ -49,42 +49,15 @@ std::string fromHex(const std::string& text) {
     return out;
 }
 
-// The target's own file a delta refers to, read beneath the target's root without following
+// The target's own file a delta refers to, opened beneath the target's root without following
 // any link, so that a delta can never read anything outside the target.
-class CTargetReference : public CReferenceSource {
-  public:
-    CTargetReference(int root, const std::u16string& key, const std::u16string& shown)
-        : shown_(shown) {
-        std::u16string parent;
-        std::string leaf;
-        splitLeaf(key, parent, leaf);
-        const CDescriptor dir = openDirectoryBeneath(root, parent);
-        if (dir.valid())
-            file_.reset(openat(dir.get(), leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-        struct stat st {};
-        if (!file_.valid() || fstat(file_.get(), &st) != 0 || !S_ISREG(st.st_mode))
-            TK_RAISE(u"Unable to open file:" + shown_);
-        size_ = static_cast<uint64_t>(st.st_size);
-    }
-    uint64_t size() override { return size_; }
-    void readAt(uint64_t offset, void* buffer, size_t n) override {
-        auto* bytes = static_cast<uint8_t*>(buffer);
-        for (size_t done = 0; done < n;) {
-            const ssize_t got =
-                pread(file_.get(), bytes + done, n - done, static_cast<off_t>(offset + done));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                TK_RAISE(u"Unable to read a file of the target: " + shown_);
-            done += static_cast<size_t>(got);
-        }
-    }
-
-  private:
-    std::u16string shown_;
-    CDescriptor file_;
-    uint64_t size_ = 0;
-};
+int openTargetFile(int root, const std::u16string& key) {
+    std::u16string parent;
+    std::string leaf;
+    splitLeaf(key, parent, leaf);
+    const CDescriptor dir = openDirectoryBeneath(root, parent);
+    return dir.valid() ? openat(dir.get(), leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC) : -1;
+}
 
 } // namespace
 
@@ -181,14 +154,17 @@ void CStagingArea::restoreModes() {
 std::u16string CStagingArea::decodeCompact(CFileReader& patch, const CompactStaging& compact,
                                            const std::u16string& key, const ContentOutput& output) {
     const std::u16string destination = directory_ + u"\\" + key;
-    std::unique_ptr<CTargetReference> reference;
+    std::unique_ptr<CDescriptorReference> reference;
     auto referenceOf = [&](const std::u16string& referenceId) -> CReferenceSource& {
         const auto found = compact.targetIds.find(key);
         if (found == compact.targetIds.end() || found->second != referenceId)
             TK_RAISE(u"The patch codes a file against content the directory does not hold; the "
                      u"directory was not changed: " +
                      destination);
-        reference = std::make_unique<CTargetReference>(root_, key, destination);
+        reference = std::make_unique<CDescriptorReference>(
+            openTargetFile(root_, key), u"Unable to read a file of the target: " + destination);
+        if (!reference->valid())
+            TK_RAISE(u"Unable to open file:" + destination);
         return *reference;
     };
     const int64_t fileSize = patch.size();

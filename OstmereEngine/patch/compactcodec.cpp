@@ -5,7 +5,10 @@
 #include "snapshot/sha1.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zstd.h>
 
 TK_MODULE("patchReader");
@@ -45,6 +48,28 @@ class CBytes {
 };
 
 } // namespace
+
+CDescriptorReference::CDescriptorReference(int fd, std::u16string readFailure)
+    : fd_(fd), readFailure_(std::move(readFailure)) {
+    struct stat st {};
+    if (fd_.valid() && fstat(fd_.get(), &st) == 0 && S_ISREG(st.st_mode))
+        size_ = static_cast<uint64_t>(st.st_size);
+    else
+        fd_.reset();
+}
+
+void CDescriptorReference::readAt(uint64_t offset, void* buffer, size_t n) {
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    for (size_t done = 0; done < n;) {
+        const ssize_t got =
+            pread(fd_.get(), bytes + done, n - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            TK_RAISE(readFailure_);
+        done += static_cast<size_t>(got);
+    }
+}
 
 struct CZstdCoder::Contexts {
     struct FreeC {

@@ -8,6 +8,7 @@
 
 #include "OstmereEngine.h"
 #include "compare/patchinfo.h"
+#include "core/descriptor.h"
 #include "core/fileReader.h"
 #include "snapshot/sha1.h"
 
@@ -52,6 +53,21 @@ class CReferenceSource {
 
   protected:
     ~CReferenceSource() = default;
+};
+
+// An older file read in slices through a descriptor its owner opened without following links.
+// Invalid unless that descriptor is a regular file's; readAt raises readFailure on a short read.
+class CDescriptorReference : public CReferenceSource {
+  public:
+    CDescriptorReference(int fd, std::u16string readFailure);
+    bool valid() const { return fd_.valid(); }
+    uint64_t size() override { return size_; }
+    void readAt(uint64_t offset, void* buffer, size_t n) override;
+
+  private:
+    CDescriptor fd_;
+    std::u16string readFailure_;
+    uint64_t size_ = 0;
 };
 
 // The zstd contexts of one patch, kept for all its records.

@@ -50,39 +50,6 @@ class CContentBytes : public CByteSource {
     CItemContent& content_;
 };
 
-// The older version of a changed file, opened without following a link: a link's content is
-// its own text, never worth a delta. Invalid when the older item is no regular file.
-class CFileReference : public CReferenceSource {
-  public:
-    explicit CFileReference(const std::u16string& path) : path_(path) {
-        fd_.reset(::open(nativePath(path).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-        struct stat st {};
-        if (fd_.valid() && fstat(fd_.get(), &st) == 0 && S_ISREG(st.st_mode))
-            size_ = static_cast<uint64_t>(st.st_size);
-        else
-            fd_.reset();
-    }
-    bool valid() const { return fd_.valid(); }
-    uint64_t size() override { return size_; }
-    void readAt(uint64_t offset, void* buffer, size_t n) override {
-        auto* bytes = static_cast<uint8_t*>(buffer);
-        for (size_t done = 0; done < n;) {
-            const ssize_t got =
-                pread(fd_.get(), bytes + done, n - done, static_cast<off_t>(offset + done));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                TK_RAISE(u"A file changed while the patch was being made: " + path_);
-            done += static_cast<size_t>(got);
-        }
-    }
-
-  private:
-    std::u16string path_;
-    CDescriptor fd_;
-    uint64_t size_ = 0;
-};
-
 // The compact counterpart of writeCheckedRecord: a changed file of a two-directory patch is
 // coded against its older version.
 void writeCompactEntry(CProgressSink* sink, COutputFile& out, CZstdCoder& coder,
@@ -96,12 +63,17 @@ void writeCompactEntry(CProgressSink* sink, COutputFile& out, CZstdCoder& coder,
     if (size > store.options.frameSize)
         content.adviseSequential();
     CContentBytes source(content);
-    std::unique_ptr<CFileReference> reference;
+    std::unique_ptr<CDescriptorReference> reference;
     std::u16string referenceId;
     if (store.older && !content.isLink()) {
         const auto older = store.older->fileIds.find(path);
         if (older != store.older->fileIds.end() && !older->second.empty()) {
-            reference = std::make_unique<CFileReference>(store.older->root + path);
+            // Opened without following a link: a link's content is its own text, never worth
+            // a delta, and an older item that is no regular file gives no reference.
+            const std::u16string olderPath = store.older->root + path;
+            reference = std::make_unique<CDescriptorReference>(
+                ::open(nativePath(olderPath).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC),
+                u"A file changed while the patch was being made: " + olderPath);
             referenceId = older->second;
             if (!reference->valid())
                 reference.reset(), referenceId.clear();
