@@ -52,10 +52,12 @@ PY
 
 if command -v strace >/dev/null; then
     items=$(find "$TREE/new" -mindepth 1 | wc -l)
-    for program in "$BASE" "$NEW"; do
+    for who in baseline this; do
+        program=$BASE
+        [ "$who" = this ] && program=$NEW
         strace -f -c -o "$TREE/strace.txt" "$program" --quiet fingerprint "$TREE/new" >/dev/null
-        awk -v items="$items" -v who="$(basename "$(dirname "$program")")/$(basename "$program")" '
+        awk -v items="$items" -v who="fingerprint $who" '
             $NF ~ /^(newfstatat|statx|fstat|lstat|stat|openat|readlinkat|read)$/ {
-                printf "%-28s %-12s %6.2f per item\n", who, $NF, $4 / items }' "$TREE/strace.txt"
+                printf "%-22s %-12s %6.2f per item\n", who, $NF, $4 / items }' "$TREE/strace.txt"
     done
 fi

@@ -127,16 +127,7 @@ __attribute__((target("sha,sse4.1"))) void compressShaNi(uint32_t state[5], cons
 
 namespace {
 
-// cpuid traps to the hypervisor on a virtual machine, which costs more than hashing a small
-// file; the answer never changes while the process runs, so it is asked once.
-bool acceleratedOnce() {
-    static const bool available = CSha1::acceleratedAvailable();
-    return available;
-}
-
-} // namespace
-
-bool CSha1::acceleratedAvailable() {
+bool probeAcceleration() {
 #ifdef OSTMERE_SHA_NI
     unsigned a, b, c, d;
     if (!__get_cpuid_count(7, 0, &a, &b, &c, &d) || !(b & (1u << 29)))
@@ -149,7 +140,15 @@ bool CSha1::acceleratedAvailable() {
 #endif
 }
 
-CSha1::CSha1(bool allowAccelerated) : accelerated_(allowAccelerated && acceleratedOnce()) {
+} // namespace
+
+bool CSha1::acceleratedAvailable() {
+    // Asked once: under a hypervisor each cpuid traps, which cost more than hashing a small file.
+    static const bool available = probeAcceleration();
+    return available;
+}
+
+CSha1::CSha1(bool allowAccelerated) : accelerated_(allowAccelerated && acceleratedAvailable()) {
     start();
 }
 
