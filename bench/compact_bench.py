@@ -134,18 +134,17 @@ def bench_diff_tree(name, base, old, new, runs):
     r = {"bytes": tree_size(new)}
     p_base, p_comp, batch, copy = (base + "/base.tkp", base + "/compact.tkp", base + "/batch",
                                    base + "/copy")
-    r["create_base"] = measure(f"{q(OSTMERE)} -q diff {q(old)} {q(new)} {q(p_base)}", runs=runs)
-    r["create_compact"] = measure(
+    r["create_base"], r["create_compact"] = measure_pair(
+        f"{q(OSTMERE)} -q diff {q(old)} {q(new)} {q(p_base)}",
         f"{q(OSTMERE)} -q diff --compact {q(old)} {q(new)} {q(p_comp)}", runs=runs)
     r["create_rsync"] = measure(
         f"rm -f {q(batch)} {q(batch)}.sh; rsync -a --delete --no-whole-file "
         f"--only-write-batch={q(batch)} {q(new)}/ {q(old)}/", runs=runs)
     print(f"  create: base {r['create_base'][0]:.2f} s, compact {r['create_compact'][0]:.2f} s, "
           f"rsync {r['create_rsync'][0]:.2f} s", flush=True)
-    r["apply_base"] = measure(f"{q(OSTMERE)} -q apply {q(copy)} {q(p_base)}",
-                              prepare=fresh_copy(old, copy), runs=runs)
-    r["apply_compact"] = measure(f"{q(OSTMERE)} -q apply {q(copy)} {q(p_comp)}",
-                                 prepare=fresh_copy(old, copy), runs=runs)
+    r["apply_base"], r["apply_compact"] = measure_pair(
+        f"{q(OSTMERE)} -q apply {q(copy)} {q(p_base)}",
+        f"{q(OSTMERE)} -q apply {q(copy)} {q(p_comp)}", prepare=fresh_copy(old, copy), runs=runs)
     sh(f"diff -r {q(copy)} {q(new)} > /dev/null")  # the patched copy must equal the newer tree
     r["apply_rsync"] = measure(f"rsync -a --delete --read-batch={q(batch)} {q(copy)}/",
                                prepare=fresh_copy(old, copy), runs=runs)
@@ -168,14 +167,12 @@ def bench_vault_tree(name, base, old, new, runs):
     vault, p_base, p_comp, copy = (base + "/old.tkv", base + "/base.tkp", base + "/compact.tkp",
                                    base + "/copy")
     sh(f"{q(OSTMERE)} -q vault {q(old)} {q(vault)}")
-    r["create_base"] = measure(f"{q(OSTMERE)} -q diff-vault {q(new)} {q(vault)} {q(p_base)}",
-                               runs=runs)
-    r["create_compact"] = measure(
+    r["create_base"], r["create_compact"] = measure_pair(
+        f"{q(OSTMERE)} -q diff-vault {q(new)} {q(vault)} {q(p_base)}",
         f"{q(OSTMERE)} -q diff-vault --compact {q(new)} {q(vault)} {q(p_comp)}", runs=runs)
-    r["apply_base"] = measure(f"{q(OSTMERE)} -q apply {q(copy)} {q(p_base)}",
-                              prepare=fresh_copy(old, copy), runs=runs)
-    r["apply_compact"] = measure(f"{q(OSTMERE)} -q apply {q(copy)} {q(p_comp)}",
-                                 prepare=fresh_copy(old, copy), runs=runs)
+    r["apply_base"], r["apply_compact"] = measure_pair(
+        f"{q(OSTMERE)} -q apply {q(copy)} {q(p_base)}",
+        f"{q(OSTMERE)} -q apply {q(copy)} {q(p_comp)}", prepare=fresh_copy(old, copy), runs=runs)
     sh(f"diff -r {q(copy)} {q(new)} > /dev/null")
     r["size_base"] = os.path.getsize(p_base)
     r["size_compact"] = os.path.getsize(p_comp)
@@ -187,6 +184,20 @@ def bench_vault_tree(name, base, old, new, runs):
     return r
 
 
+def measure_pair(first, second, prepare=None, runs=3):
+    """Both commands measured in turns, so that neither always runs on the file system state
+    the other left behind; medians as measure gives them."""
+    results = {first: [], second: []}
+    for _ in range(runs):
+        for command in (first, second):
+            results[command].append(bench.timed(command, prepare))
+
+    def summary(r):
+        return (bench.statistics.median(x[0] for x in r), max(x[1] for x in r),
+                bench.statistics.median(x[2] for x in r))
+    return summary(results[first]), summary(results[second])
+
+
 def ratio(a, b):
     return f"{a / b:.2f}" if b else ""
 
@@ -196,7 +207,7 @@ def section(results, runs):
              f"Date: {datetime.datetime.utcnow():%Y-%m-%d %H:%M} UTC  ",
              f"Machine: {bench.machine_line()}  ",
              f"Run: bench/compact_bench.sh; each time is the median of {runs} runs with the page "
-             "cache warm; memory is the largest peak RSS of those runs. zstd level 3, frames of "
+             "cache warm (base and compact runs taking turns); memory is the largest peak RSS of those runs. zstd level 3, frames of "
              "4 MiB, deltas against the older file's slice around each frame.", "",
              "(a) 4,000 small files (half text, half random) and 4 × 48 MiB, 3 % of the small "
              "files changed, 1 % added and removed, 1 KiB of one large file rewritten. "
