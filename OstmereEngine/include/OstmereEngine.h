@@ -216,6 +216,23 @@ OSTMERE_API std::u16string createSigningKey(const std::u16string& keyFile); // r
 OSTMERE_API void signPatch(CProgressSink* sink, const std::u16string& patchFile,
                            const std::u16string& keyFile);
 
+// How a patch is made; the creating operations' option forms take it.
+struct CreationOptions {
+    // A secret key file: the patch is signed with it before it is put in place. Empty: unsigned.
+    std::u16string signingKeyFile;
+};
+
+// tkDiffCreatePatch and tkCreatePatchVault with options. A key file that cannot be used is
+// refused before anything is scanned or written.
+OSTMERE_API void diffCreatePatchWith(CProgressSink* sink, std::u16string olderDir,
+                                     std::u16string newerDir, std::u16string patchFile,
+                                     std::u16string reportFile, std::u16string filter,
+                                     const CreationOptions& options);
+OSTMERE_API void createPatchVaultWith(CProgressSink* sink, std::u16string newerDir,
+                                      std::u16string patchFile, std::u16string vaultFile,
+                                      std::u16string reportFile, bool updateVault,
+                                      const CreationOptions& options);
+
 struct TrustOptions {
     std::vector<std::u16string> trustedKeyFiles; // public key files (".pub")
     bool allowUnsigned = false;

@@ -11,6 +11,8 @@
 #include "snapshot/sha1.h"
 #include "xml/xmlrep.h"
 
+#include <optional>
+
 TK_MODULE("tkdiff");
 
 namespace ostmere {
@@ -36,7 +38,8 @@ void writeCheckedRecord(CProgressSink* sink, COutputFile& out, FileTable::value_
 } // namespace
 
 void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16string& newerRoot,
-                const TextMap& newerIds, const std::u16string& patchFile) {
+                const TextMap& newerIds, const std::u16string& patchFile,
+                const CSigningKey* signer) {
     sink->setStatus(u"Creating a patch file");
     FileTable table;
     for (const auto& path : info.NewFiles)
@@ -70,12 +73,14 @@ void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16strin
     out.writeQword(tablePosition);
     out.writeDword(1);
     flushPatch(out);
+    if (signer)
+        appendSignature(sink, out, *signer);
     target.commit();
 }
 
 void createPatch(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& older, CTimer* timer,
                  const std::u16string& patchFile, const std::u16string& reportFile,
-                 CCreationHook* hook) {
+                 CCreationHook* hook, const CSigningKey* signer) {
     CPatchInfo info = compareSnapshots(sink, newer, older);
     timer->stop();
     info.infoEntries[u"AnalysisTime"] = timer->getTime();
@@ -83,13 +88,14 @@ void createPatch(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& older, 
         writeDiffReport(sink, reportFile, info);
     if (hook)
         hook->beforeStore();
-    writePatch(sink, info, newer.root, newer.fileIds, patchFile);
+    writePatch(sink, info, newer.root, newer.fileIds, patchFile, signer);
     timer->stop();
 }
 
 void diffCreatePatch(CProgressSink* sink, std::u16string olderDir, std::u16string newerDir,
                      const std::u16string& patchFile, const std::u16string& reportFile,
-                     const std::u16string& filter, CCreationHook* hook) {
+                     const std::u16string& filter, CCreationHook* hook,
+                     const CSigningKey* signer) {
     olderDir = normalizePath(olderDir);
     newerDir = normalizePath(newerDir);
     CTimer timer;
@@ -103,13 +109,13 @@ void diffCreatePatch(CProgressSink* sink, std::u16string olderDir, std::u16strin
     requireSafeOutputs({{patchFile, reportFile}, {}, {olderDir, newerDir}});
     CDirSnapshot newer = scanDirectory(sink, newerDir, filter);
     CDirSnapshot older = scanDirectory(sink, olderDir, filter);
-    createPatch(sink, newer, older, &timer, patchFile, reportFile, hook);
+    createPatch(sink, newer, older, &timer, patchFile, reportFile, hook, signer);
     sink->setStatus(u"Patch created ok.");
 }
 
 void createPatchVault(CProgressSink* sink, std::u16string newerDir, const std::u16string& patchFile,
                       const std::u16string& vaultFile, const std::u16string& reportFile,
-                      bool updateVault, CCreationHook* hook) {
+                      bool updateVault, CCreationHook* hook, const CSigningKey* signer) {
     newerDir = normalizePath(newerDir);
     CTimer timer;
     timer.start();
@@ -125,12 +131,35 @@ void createPatchVault(CProgressSink* sink, std::u16string newerDir, const std::u
                         {newerDir}});
     CDirSnapshot older = readVault(sink, vaultFile);
     CDirSnapshot newer = scanDirectory(sink, newerDir, older.filterText);
-    createPatch(sink, newer, older, &timer, patchFile, reportFile, hook);
+    createPatch(sink, newer, older, &timer, patchFile, reportFile, hook, signer);
     // Reached only when every stored file had the id the scan gave it, so the vault records
     // exactly what the patch ships.
     if (updateVault)
         writeVault(sink, vaultFile, CDirSnapshot(newer));
     sink->setStatus(u"Patch created ok.");
+}
+
+// The key is read before anything is scanned or written: a bad key file costs nothing.
+std::optional<CSigningKey> signerOf(const CreationOptions& options) {
+    if (options.signingKeyFile.empty())
+        return std::nullopt;
+    return readSigningKey(options.signingKeyFile);
+}
+
+void diffCreatePatchWith(CProgressSink* sink, std::u16string olderDir, std::u16string newerDir,
+                         std::u16string patchFile, std::u16string reportFile,
+                         std::u16string filter, const CreationOptions& options) {
+    const auto signer = signerOf(options);
+    diffCreatePatch(sink, std::move(olderDir), std::move(newerDir), patchFile, reportFile, filter,
+                    nullptr, signer ? &*signer : nullptr);
+}
+
+void createPatchVaultWith(CProgressSink* sink, std::u16string newerDir, std::u16string patchFile,
+                          std::u16string vaultFile, std::u16string reportFile, bool updateVault,
+                          const CreationOptions& options) {
+    const auto signer = signerOf(options);
+    createPatchVault(sink, std::move(newerDir), patchFile, vaultFile, reportFile, updateVault,
+                     nullptr, signer ? &*signer : nullptr);
 }
 
 } // namespace ostmere

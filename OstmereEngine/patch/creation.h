@@ -2,6 +2,7 @@
 #pragma once
 
 #include "compare/patchinfo.h"
+#include "patch/signature.h"
 #include "snapshot/dirscan.h"
 
 namespace ostmere {
@@ -18,17 +19,20 @@ class CCreationHook {
 
 void createPatch(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& older, CTimer* timer,
                  const std::u16string& patchFile, const std::u16string& reportFile,
-                 CCreationHook* hook = nullptr);
-// newerIds: the file ids the scan computed; every stored file must still have its id.
+                 CCreationHook* hook = nullptr, const CSigningKey* signer = nullptr);
+// newerIds: the file ids the scan computed; every stored file must still have its id. With a
+// signer the patch is signed before it takes the place of an earlier file.
 void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16string& newerRoot,
-                const TextMap& newerIds, const std::u16string& patchFile);
+                const TextMap& newerIds, const std::u16string& patchFile,
+                const CSigningKey* signer = nullptr);
 
-// tkDiffCreatePatch and tkCreatePatchVault with a hook.
+// tkDiffCreatePatch and tkCreatePatchVault with a hook and a signer.
 void diffCreatePatch(CProgressSink* sink, std::u16string olderDir, std::u16string newerDir,
                      const std::u16string& patchFile, const std::u16string& reportFile,
-                     const std::u16string& filter, CCreationHook* hook);
+                     const std::u16string& filter, CCreationHook* hook,
+                     const CSigningKey* signer = nullptr);
 void createPatchVault(CProgressSink* sink, std::u16string newerDir, const std::u16string& patchFile,
                       const std::u16string& vaultFile, const std::u16string& reportFile,
-                      bool updateVault, CCreationHook* hook);
+                      bool updateVault, CCreationHook* hook, const CSigningKey* signer = nullptr);
 
 } // namespace ostmere
