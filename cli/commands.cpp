@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include "messages.h"
+#include "trust.h"
 
 #include <chrono>
 #include <cstdio>
@@ -129,6 +130,25 @@ int runVault(const Invocation& a, ConsoleSink& sink) {
     return outcome.finish(closingLine(sink));
 }
 
+CreationOptions creationOptions(const Invocation& a) {
+    CreationOptions options;
+    options.signingKeyFile = w(a.value("sign"));
+    return options;
+}
+
+int runKeygen(const Invocation& a, ConsoleSink& sink) {
+    Outcome outcome(a, sink);
+    const std::string keyFile = a.positional[0];
+    const std::u16string keyId = createSigningKey(w(keyFile));
+    outcome.json()
+        .add("keyFile", keyFile)
+        .add("publicKeyFile", keyFile + ".pub")
+        .add("keyId", keyId);
+    if (!a.json)
+        std::printf("%s\n", utf16ToUtf8(keyId).c_str()); // the result, shown even with --quiet
+    return outcome.finish("");
+}
+
 // The part that both patch-creating commands share once the engine has written the patch.
 int finishCreation(const Invocation& a, ConsoleSink& sink, Outcome& outcome,
                    const ReportTarget& report, const std::string& patch) {
@@ -145,8 +165,8 @@ int finishCreation(const Invocation& a, ConsoleSink& sink, Outcome& outcome,
 int runDiff(const Invocation& a, ConsoleSink& sink) {
     Outcome outcome(a, sink);
     ReportTarget report(a.value("report"));
-    tkDiffCreatePatch(&sink, w(a.positional[0]), w(a.positional[1]), w(a.positional[2]),
-                      report.enginePath(), w(a.value("filter")));
+    diffCreatePatchWith(&sink, w(a.positional[0]), w(a.positional[1]), w(a.positional[2]),
+                        report.enginePath(), w(a.value("filter")), creationOptions(a));
     outcome.json().add("olderDirectory", a.positional[0]).add("newerDirectory", a.positional[1]);
     return finishCreation(a, sink, outcome, report, a.positional[2]);
 }
@@ -154,8 +174,8 @@ int runDiff(const Invocation& a, ConsoleSink& sink) {
 int runDiffVault(const Invocation& a, ConsoleSink& sink) {
     Outcome outcome(a, sink);
     ReportTarget report(a.value("report"));
-    tkCreatePatchVault(&sink, w(a.positional[0]), w(a.positional[2]), w(a.positional[1]),
-                       report.enginePath(), a.flag("update-vault"));
+    createPatchVaultWith(&sink, w(a.positional[0]), w(a.positional[2]), w(a.positional[1]),
+                         report.enginePath(), a.flag("update-vault"), creationOptions(a));
     outcome.json()
         .add("newerDirectory", a.positional[0])
         .add("vault", a.positional[1])
@@ -205,6 +225,7 @@ JsonObject changesJson(const PatchCheck& c) {
 
 int runDryRun(const Invocation& a, ConsoleSink& sink) {
     Outcome outcome(a, sink);
+    checkTrust(a, sink, a.positional[1], true);
     const PatchCheck check = checkPatch(&sink, w(a.positional[0]), w(a.positional[1]));
     sink.endDisplay();
     const bool refused = !check.targetMatches && !a.flag("ignore-fingerprint");
@@ -249,6 +270,8 @@ int runApply(const Invocation& a, ConsoleSink& sink) {
     if (a.flag("dry-run"))
         return runDryRun(a, sink);
     Outcome outcome(a, sink);
+    // Before the patch is read for anything else and before the target is scanned.
+    checkTrust(a, sink, a.positional[1], true);
     ReportTarget report(a.value("report"));
     if (a.json)
         outcome.json()
@@ -270,6 +293,7 @@ int runApply(const Invocation& a, ConsoleSink& sink) {
 
 int runQuery(const Invocation& a, ConsoleSink& sink) {
     Outcome outcome(a, sink);
+    checkTrust(a, sink, a.positional[0], false);
     ReportTarget report(a.positional[1]);
     tkQuerryPatch(&sink, w(a.positional[0]), report.enginePath());
     const std::string line = closingLine(sink);
@@ -282,8 +306,22 @@ int runQuery(const Invocation& a, ConsoleSink& sink) {
     return outcome.finish(line, kExitOk, report.toStdout());
 }
 
+std::string signatureText(const SignatureStatus& s) {
+    if (!s.present)
+        return "none";
+    return "key " + utf16ToUtf8(s.keyId) +
+           (s.verified ? ", verified with a trusted key" : ", not checked (no key is trusted)");
+}
+
+JsonObject signatureJson(const SignatureStatus& s) {
+    JsonObject j;
+    j.add("present", s.present).add("keyId", s.keyId).add("trusted", s.verified);
+    return j;
+}
+
 int runVerify(const Invocation& a, ConsoleSink& sink) {
     Outcome outcome(a, sink);
+    const SignatureStatus signature = checkTrust(a, sink, a.positional[0], false);
     const PatchSummary s = describePatch(&sink, w(a.positional[0]));
     sink.endDisplay();
     if (!a.json && a.verbosity != Verbosity::quiet) {
@@ -300,8 +338,12 @@ int runVerify(const Invocation& a, ConsoleSink& sink) {
                     byteText(s.storedBytes).c_str());
         std::printf("sets               %llu attribute words\n",
                     static_cast<unsigned long long>(s.attributeChanges));
+        std::printf("signature          %s\n", signatureText(signature).c_str());
     }
-    outcome.json().add("patchFile", a.positional[0]).add("patch", patchJson(s));
+    outcome.json()
+        .add("patchFile", a.positional[0])
+        .add("patch", patchJson(s))
+        .add("signature", signatureJson(signature));
     return outcome.finish("Patch structure verified.");
 }
 
@@ -345,14 +387,14 @@ const std::vector<Command>& commands() {
          {"OLDDIR", "NEWDIR", "PATCH"},
          "write a patch that turns OLDDIR into NEWDIR",
          "Writes PATCH, which turns a copy of OLDDIR into NEWDIR.",
-         {"report", "filter"},
+         {"report", "filter", "sign"},
          runDiff},
         {"diff-vault",
          {"NEWDIR", "VAULT", "PATCH"},
          "write a patch from a vault's state to NEWDIR",
          "Writes PATCH, which turns a tree in the state recorded in VAULT into NEWDIR. The\n"
          "vault's own ignore filter is used.",
-         {"report", "update-vault"},
+         {"report", "update-vault", "sign"},
          runDiffVault},
         {"apply",
          {"DIR", "PATCH"},
@@ -362,22 +404,40 @@ const std::vector<Command>& commands() {
          "afterwards (exit status 3 when it, or a permission bit the patch carries, differs).\n"
          "Permission bits and modification times travel with the patch; setuid and setgid\n"
          "bits are set only with --keep-setuid. --dry-run reads the whole patch, hashes\n"
-         "its stored contents and checks that they make the newer tree, and lists the changes.",
-         {"report", "dry-run", "continue-on-errors", "ignore-fingerprint", "keep-setuid"},
+         "its stored contents and checks that they make the newer tree, and lists the changes.\n"
+         "\n"
+         "Trusted keys: the files --trusted-key names and every *.pub in\n"
+         "/etc/ostmere/trusted-keys/ ($OSTMERE_SYSCONFDIR/trusted-keys/) and in\n"
+         "$XDG_CONFIG_HOME/ostmere/trusted-keys/ (~/.config/ostmere/trusted-keys/). When any key\n"
+         "is trusted, a patch not signed by one of them is refused before DIR is read;\n"
+         "--allow-unsigned still accepts an unsigned one.",
+         {"report", "dry-run", "continue-on-errors", "ignore-fingerprint", "keep-setuid",
+          "trusted-key", "allow-unsigned"},
          runApply},
         {"query",
          {"PATCH", "REPORT"},
          "write the XML diff report of a patch",
-         "Writes the XML diff report of an existing PATCH to REPORT ('-' for stdout).",
-         {},
+         "Writes the XML diff report of an existing PATCH to REPORT ('-' for stdout). A patch\n"
+         "not signed by a trusted key is refused as by apply.",
+         {"trusted-key", "allow-unsigned"},
          runQuery},
         {"verify",
          {"PATCH"},
          "check the structure of a patch",
          "Checks the structure of PATCH (header, information block, paths, file records\n"
-         "against the file table) and prints what it holds; changes nothing.",
-         {},
+         "against the file table) and its signature, and prints what it holds; changes\n"
+         "nothing. A patch not signed by a trusted key is refused as by apply.",
+         {"trusted-key", "allow-unsigned"},
          runVerify},
+        {"keygen",
+         {"KEYFILE"},
+         "make a key pair for signing patches",
+         "Writes a new secret key to KEYFILE (mode 0600) and its public key to KEYFILE.pub, and\n"
+         "prints the key id. Neither file may exist yet. Sign patches with 'diff --sign\n"
+         "KEYFILE'; install KEYFILE.pub in /etc/ostmere/trusted-keys/ on the machines that\n"
+         "apply them.",
+         {},
+         runKeygen},
     };
     return table;
 }

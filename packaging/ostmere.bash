@@ -2,7 +2,7 @@
 _ostmere() {
     local cur prev words cword
     _init_completion || return
-    local commands="fingerprint vault diff diff-vault apply query verify help"
+    local commands="fingerprint vault diff diff-vault apply query verify keygen help"
     local global="--help --quiet --verbose --json --version"
     local command="" w
     for w in "${words[@]:1:cword-1}"; do
@@ -10,15 +10,17 @@ _ostmere() {
     done
     case "$prev" in
         --filter) return ;;
-        --report) _filedir; return ;;
+        --report|--sign) _filedir; return ;;
+        --trusted-key) _filedir pub; return ;;
     esac
     if [[ $cur == -* ]]; then
         local options=""
         case "$command" in
             fingerprint|vault) options="--filter" ;;
-            diff) options="--report --filter" ;;
-            diff-vault) options="--report --update-vault" ;;
-            apply) options="--report --dry-run --continue-on-errors --ignore-fingerprint --keep-setuid" ;;
+            diff) options="--report --filter --sign" ;;
+            diff-vault) options="--report --update-vault --sign" ;;
+            apply) options="--report --dry-run --continue-on-errors --ignore-fingerprint --keep-setuid --trusted-key --allow-unsigned" ;;
+            query|verify) options="--trusted-key --allow-unsigned" ;;
         esac
         COMPREPLY=($(compgen -W "$global $options" -- "$cur"))
         return

@@ -94,8 +94,7 @@ void createPatch(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& older, 
 
 void diffCreatePatch(CProgressSink* sink, std::u16string olderDir, std::u16string newerDir,
                      const std::u16string& patchFile, const std::u16string& reportFile,
-                     const std::u16string& filter, CCreationHook* hook,
-                     const CSigningKey* signer) {
+                     const std::u16string& filter, CCreationHook* hook, const CSigningKey* signer) {
     olderDir = normalizePath(olderDir);
     newerDir = normalizePath(newerDir);
     CTimer timer;
@@ -147,8 +146,8 @@ std::optional<CSigningKey> signerOf(const CreationOptions& options) {
 }
 
 void diffCreatePatchWith(CProgressSink* sink, std::u16string olderDir, std::u16string newerDir,
-                         std::u16string patchFile, std::u16string reportFile,
-                         std::u16string filter, const CreationOptions& options) {
+                         std::u16string patchFile, std::u16string reportFile, std::u16string filter,
+                         const CreationOptions& options) {
     const auto signer = signerOf(options);
     diffCreatePatch(sink, std::move(olderDir), std::move(newerDir), patchFile, reportFile, filter,
                     nullptr, signer ? &*signer : nullptr);

@@ -1,5 +1,6 @@
 #include "patch/signature.h"
 
+#include "core/byteprogress.h"
 #include "core/descriptor.h"
 #include "core/platform.h"
 #include "core/tkerr.h"
@@ -84,8 +85,10 @@ CKeyLine readKeyLine(const std::u16string& path) {
     CDescriptor fd(::open(nativePath(path).c_str(), O_RDONLY | O_CLOEXEC));
     char buffer[512];
     ssize_t n = fd ? ::read(fd.get(), buffer, sizeof buffer - 1) : -1;
-    if (n <= 0)
-        TK_RAISE(u"Unable to read a key file: " + path);
+    if (n < 0)
+        TK_RAISE_SYSTEM(u"Unable to read a key file: " + path);
+    if (n == 0)
+        TK_RAISE(u"Not a key file of this program: " + path);
     std::string text(buffer, static_cast<size_t>(n));
     CKeyLine line;
     size_t a = text.find(' '), b = a == std::string::npos ? a : text.find(' ', a + 1);
@@ -113,6 +116,7 @@ bool readKey(const std::u16string& path, const char* tag, std::u16string& keyId,
 // SHA-256 of the first `length` bytes of the file, through the sink's work buffer.
 void hashPrefix(CProgressSink* sink, CFileReader& file, uint64_t length, uint8_t* digest) {
     CSha256 sha;
+    CByteProgressSink* bytes = byteSinkOf(sink);
     file.seek(0);
     file.adviseSequential();
     uint8_t* buffer = sink->getBuffer();
@@ -124,6 +128,7 @@ void hashPrefix(CProgressSink* sink, CFileReader& file, uint64_t length, uint8_t
             TK_RAISE(u"Unable to read a buffer from a patch.");
         sha.update(buffer, got);
         done += got;
+        reportBytes(bytes, got); // a cancel can stop the pass over a large patch
     }
     sha.finish(digest);
 }
