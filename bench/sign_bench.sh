@@ -9,6 +9,7 @@
 #   FILES=2 MIB=64 bash bench/sign_bench.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/timing.sh
 
 FILES=${FILES:-8}
 MIB=${MIB:-256}
@@ -22,9 +23,8 @@ if [ ! -x "$BIN" ]; then
     exit 1
 fi
 
-# Pseudo-random content from a seeded AES-CTR key stream: reproducible, incompressible, and
-# produced far faster than the programs read it. The older tree holds the same names with a
-# few bytes each, so every file of the newer tree is stored whole.
+# The newer tree's files are seeded pseudo-random content; the older tree holds the same names
+# with a few bytes each, so every file of the newer tree is stored whole.
 make_trees() {
     local stamp="$WORK/.shape"
     if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$FILES x $MIB MiB seed $SEED" ]; then
@@ -32,38 +32,12 @@ make_trees() {
     fi
     rm -rf "$WORK"
     mkdir -p "$WORK/older" "$WORK/newer"
-    local i key
+    local i
     for ((i = 0; i < FILES; i++)); do
-        key=$(printf '%016x%016x' "$SEED" "$i")
-        head -c $((MIB * 1024 * 1024)) /dev/zero |
-            openssl enc -aes-128-ctr -nosalt -K "$key" -iv 00000000000000000000000000000000 \
-                >"$WORK/newer/file$i.bin"
+        key_stream $((MIB * 1024 * 1024)) "$SEED" "$i" >"$WORK/newer/file$i.bin"
         echo "older $i" >"$WORK/older/file$i.bin"
     done
     echo "$FILES x $MIB MiB seed $SEED" >"$stamp"
-}
-
-# One timed run: "wall cpu" in seconds (cpu = user + system), output discarded. On a shared
-# machine the wall time also counts waiting for a core; the cpu time does not.
-timed_run() {
-    local TIMEFORMAT='%R %U %S' t
-    t=$({ time "$@" >/dev/null 2>&1; } 2>&1)
-    echo "$t" | awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }'
-}
-
-median() {
-    sort -g | awk '{ v[NR] = $1 } END {
-        if (NR % 2) printf "%.3f", v[(NR + 1) / 2]
-        else printf "%.3f", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
-
-# Median of RUNS runs: "wall cpu", each the median of its own column.
-median_of_runs() {
-    local runs="" i
-    for ((i = 0; i < RUNS; i++)); do
-        runs+="$(timed_run "$@")"$'\n'
-    done
-    echo "$(printf '%s' "$runs" | cut -d' ' -f1 | median) $(printf '%s' "$runs" | cut -d' ' -f2 | median)"
 }
 
 make_trees

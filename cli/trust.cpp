@@ -31,14 +31,15 @@ fs::path systemConfigDirectory() {
     return dir.empty() ? fs::path("/etc/ostmere") : fs::path(dir);
 }
 
-// The "*.pub" files of a trusted-keys directory. An absent directory trusts nothing; one that
-// exists but cannot be read is an error, since the keys it holds would silently not apply.
+// The "*.pub" files of a trusted-keys directory. One that cannot be reached trusts nothing (a
+// HOME that the running user may not enter, as under sudo or setpriv, must not stop an apply);
+// one that exists but cannot be listed is an error, since its keys would silently not apply.
 void addKeyDirectory(const fs::path& configDir, std::vector<std::u16string>& files) {
     if (configDir.empty())
         return;
     const fs::path dir = configDir / "trusted-keys";
     std::error_code error;
-    if (!fs::exists(dir, error) && !error)
+    if (!fs::exists(dir, error))
         return;
     std::vector<std::string> found;
     fs::directory_iterator it(dir, error);
