@@ -56,8 +56,8 @@ if [ "$fingerprint" != "$(expected_fingerprint)" ]; then
     exit 1
 fi
 
-read -r ostmere_wall ostmere_cpu < <(median_of_runs "$BIN" --quiet fingerprint "$TREE/data")
-read -r openssl_wall openssl_cpu < <(median_of_runs openssl sha1 "$TREE"/data/*)
+read -r ostmere_wall ostmere_cpu _ < <(median_of_runs "$BIN" --quiet fingerprint "$TREE/data")
+read -r openssl_wall openssl_cpu _ < <(median_of_runs openssl sha1 "$TREE"/data/*)
 total_mib=$((FILES * MIB))
 
 echo "tree: $FILES files x $MIB MiB ($total_mib MiB), median of $RUNS warm runs"

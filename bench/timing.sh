@@ -9,12 +9,13 @@ key_stream() { # bytes seed index
             -iv 00000000000000000000000000000000
 }
 
-# One timed run: "wall cpu" in seconds (cpu = user + system), output discarded. On a shared
-# machine the wall time also counts waiting for a core; the cpu time does not.
+# One timed run: "wall cpu user" in seconds (cpu = user + system), output discarded. On a
+# shared machine the wall time also counts waiting for a core; the cpu time does not, but its
+# system part swings with the kernel's writeback of earlier runs, which user time does not.
 timed_run() {
     local TIMEFORMAT='%R %U %S' t
     t=$({ time "$@" >/dev/null 2>&1; } 2>&1)
-    echo "$t" | awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }'
+    echo "$t" | awk '{ printf "%.3f %.3f %.3f\n", $1, $2 + $3, $2 }'
 }
 
 # Median of a column of numbers.
@@ -24,11 +25,13 @@ median() {
         else printf "%.3f", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-# Median of RUNS runs: "wall cpu", each the median of its own column.
+# Median of RUNS runs: "wall cpu user", each the median of its own column.
 median_of_runs() {
     local runs="" i
     for ((i = 0; i < ${RUNS:-3}; i++)); do
         runs+="$(timed_run "$@")"$'\n'
     done
-    echo "$(printf '%s' "$runs" | cut -d' ' -f1 | median) $(printf '%s' "$runs" | cut -d' ' -f2 | median)"
+    echo "$(printf '%s' "$runs" | cut -d' ' -f1 | median)" \
+        "$(printf '%s' "$runs" | cut -d' ' -f2 | median)" \
+        "$(printf '%s' "$runs" | cut -d' ' -f3 | median)"
 }
