@@ -192,11 +192,10 @@ TEST_F(CliSign, TrustedKeysComeFromOptionsAndBothDirectories) {
 
 TEST_F(CliSign, DamagedOrForeignPatchesAreRefusedBeforeTheTargetChanges) {
     const std::string bytes = diff(base / "p.tkp", {"--sign", key});
-    const std::string unsignedBytes = diff(base / "u.tkp");
     const std::string foreign = diff(base / "o.tkp", {"--sign", otherKey});
-    ASSERT_EQ(bytes.substr(0, unsignedBytes.size()), unsignedBytes);
-    const size_t record = unsignedBytes.size(); // where the signature record begins
-    ASSERT_EQ(bytes.size() - record, 140u);
+    const size_t record = bytes.size() - 140; // where the signature record begins
+    ASSERT_EQ(bytes[record], '\x19');
+    const std::string unsignedBytes = bytes.substr(0, record);
     makeTree(base / "newer2", {{"a", "other"}});
     CliRun second = run({"diff", base / "older", base / "newer2", base / "p2.tkp", "--sign", key});
     ASSERT_EQ(second.status, 0) << second.err;
