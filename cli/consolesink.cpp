@@ -177,6 +177,13 @@ void ConsoleSink::stepProgress() {
     checkCancel();
 }
 
+void ConsoleSink::notice(const std::u16string& line) {
+    if (verbosity_ == Verbosity::quiet)
+        return;
+    endDisplay();
+    std::fprintf(stderr, "ostmere: %s\n", nativeText(line).c_str());
+}
+
 void ConsoleSink::trace(const std::u16string& line) {
     if (verbosity_ != Verbosity::verbose)
         return;

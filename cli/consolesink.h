@@ -12,7 +12,7 @@
 
 enum class Verbosity { quiet, normal, verbose };
 
-class ConsoleSink : public CProgressSink, public CTraceSink {
+class ConsoleSink : public CProgressSink, public CTraceSink, public CNoticeSink {
   public:
     explicit ConsoleSink(Verbosity verbosity);
     virtual ~ConsoleSink();
@@ -31,6 +31,8 @@ class ConsoleSink : public CProgressSink, public CTraceSink {
     void resetProgress() override;
     void stepProgress() override;
     void trace(const std::u16string& line) override;
+    // One line on stderr, also without --verbose; none with --quiet.
+    void notice(const std::u16string& line) override;
     void stageBytes(uint64_t total);
     void bytesDone(uint64_t count);
 

@@ -21,13 +21,6 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-Strings narrowed(const PathList& list) {
-    Strings out;
-    for (const auto& s : list)
-        out.push_back(utf16ToUtf8(s));
-    return out;
-}
-
 Strings sorted(Strings s) {
     std::sort(s.begin(), s.end());
     return s;
@@ -262,8 +255,8 @@ TEST(Scan, AttributeWordsFromTheFileMode) {
     RecordingSink sink;
     CDirSnapshot s = scanDirectory(&sink, tmp.u16(), u"");
     const std::map<std::u16string, uint32_t> expected = {
-        {u"\\f", 0x20},       {u"\\ro", 0x21},         {u"\\d", 0x10},        {u"\\rod", 0x11},
-        {u"\\.hidden", 0x20}, {u"\\linkToFile", 0x20}, {u"\\linkToDir", 0x10}};
+        {u"\\f", 0x20},       {u"\\ro", 0x21},          {u"\\d", 0x10},         {u"\\rod", 0x11},
+        {u"\\.hidden", 0x20}, {u"\\linkToFile", 0x420}, {u"\\linkToDir", 0x420}};
     EXPECT_EQ(s.attributes, (AttributeMap(expected.begin(), expected.end())));
 }
 
@@ -339,30 +332,27 @@ TEST(RawNames, RelativePathsCarryTheBytesAndRecreateTheSameNames) {
     EXPECT_EQ(onDisk, expectedOnDisk);
 }
 
-TEST(Links, CyclesAreListedButNotEnteredAgain) {
+// Links are items of their own, whatever they point at: never entered, so no cycle and no
+// directory outside the tree is walked, and their content is their target text.
+TEST(Links, AreListedAsLinksAndNeverEntered) {
     TempDir tmp;
     makeTree(tmp.path(), {{"sub/f", "x"}, {"a/", ""}, {"b/", ""}});
     fs::create_directory_symlink("..", tmp / "sub/up");
     fs::create_directory_symlink(".", tmp / "me");
     fs::create_directory_symlink("../b", tmp / "a/toB");
     fs::create_directory_symlink("../a", tmp / "b/toA");
+    fs::create_directory_symlink("/", tmp / "root");
+    fs::create_symlink("nowhere", tmp / "dangling");
     RecordingSink sink;
     CDirSnapshot s = scanDirectory(&sink, tmp.u16(), u"");
-    EXPECT_EQ(sorted(narrowed(s.directories)),
-              (Strings{"\\a", "\\a\\toB", "\\a\\toB\\toA", "\\b", "\\b\\toA", "\\b\\toA\\toB",
-                       "\\me", "\\sub", "\\sub\\up"}));
-    EXPECT_EQ(narrowed(s.files), Strings{"\\sub\\f"});
-    EXPECT_EQ(s.attributes.at(u"\\sub\\up"), 0x10u);
+    EXPECT_EQ(sorted(narrowed(s.directories)), (Strings{"\\a", "\\b", "\\sub"}));
+    EXPECT_EQ(sorted(narrowed(s.files)), (Strings{"\\a\\toB", "\\b\\toA", "\\dangling", "\\me",
+                                                  "\\root", "\\sub\\f", "\\sub\\up"}));
+    EXPECT_EQ(s.attributes.at(u"\\sub\\up"), 0x420u);
+    EXPECT_EQ(utf16ToUtf8(s.fileIds.at(u"\\sub\\up")), sha1Of(".."));
+    EXPECT_EQ(utf16ToUtf8(s.fileIds.at(u"\\dangling")), sha1Of("nowhere"));
+    EXPECT_EQ(s.meta.at(u"\\root").mode, 0777u);
     EXPECT_EQ(tkFingerprint(&sink, tmp.u16(), u"").size(), 40u);
-}
-
-TEST(Links, ALinkToAnotherDirectoryOfTheTreeIsEntered) {
-    TempDir tmp;
-    makeTree(tmp.path(), {{"a/f", "x"}});
-    fs::create_directory_symlink("a", tmp / "l");
-    RecordingSink sink;
-    CDirSnapshot s = scanDirectory(&sink, tmp.u16(), u"");
-    EXPECT_EQ(sorted(narrowed(s.files)), (Strings{"\\a\\f", "\\l\\f"}));
 }
 
 // A throw-away locale with German day and month names, built with localedef when it is there.

@@ -5,7 +5,9 @@
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 using namespace ostmere;
@@ -25,14 +27,6 @@ std::string sha1OfUtf16(const std::u16string& text) {
         bytes += static_cast<char>(u & 0xFF);
         bytes += static_cast<char>(u >> 8);
     }
-    CSha1 sha;
-    sha.update(bytes.data(), bytes.size());
-    uint8_t digest[20];
-    sha.finish(digest);
-    return utf16ToUtf8(digestToHex(digest));
-}
-
-std::string sha1Of(const std::string& bytes) {
     CSha1 sha;
     sha.update(bytes.data(), bytes.size());
     uint8_t digest[20];
@@ -222,28 +216,33 @@ TEST(TkFingerprint, WhatChangesTheFingerprintAndWhatDoesNot) {
     }
 }
 
-TEST(TkFingerprint, AnEntryThatCannotBeOpenedEndsTheScan) {
-    TempDir tmp;
-    writeFile(tmp / "ok", "x");
-    fs::create_symlink(tmp / "nowhere", tmp / "dangling");
-    RecordingSink sink;
-    CTKErr e = expectTKErr([&] { tkFingerprint(&sink, tmp.u16(), u""); });
-    EXPECT_EQ(utf16ToUtf8(e.message),
-              "Unable to open file:" + utf16ToUtf8(backslashed(tmp.u16())) + "\\dangling");
-    EXPECT_FALSE(sink.sawStatus("Fingerprint calculated."));
-}
-
-// A named pipe is an entry without stored content: opening it must not wait for a writer.
-TEST(TkFingerprint, ANamedPipeIsHashedAsEmptyWithoutWaiting) {
+// Special files have no content to carry: they are skipped, with their kind as the reason,
+// and never opened (a named pipe would wait for a writer).
+TEST(TkFingerprint, SpecialFilesAreSkippedWithTheirReason) {
     TempDir tmp;
     writeFile(tmp / "a", "");
     ASSERT_EQ(mkfifo((tmp / "pipe").c_str(), 0644), 0);
+    const int listening = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = (tmp / "sock").string();
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::copy(socketPath.begin(), socketPath.end(), address.sun_path);
+    ASSERT_EQ(bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(listening);
     alarm(60); // a blocking open would otherwise hang the whole test program
-    RecordingSink sink;
+    struct NoticeSink : RecordingSink, CNoticeSink {
+        void notice(const std::u16string& line) override { notices.push_back(utf16ToUtf8(line)); }
+        Strings notices;
+    } sink;
     CDirSnapshot s = scanDirectory(&sink, tmp.u16(), u"");
     alarm(0);
-    EXPECT_EQ(utf16ToUtf8(s.fileIds.at(u"\\pipe")), kEmptyId);
-    EXPECT_EQ(s.attributes.at(u"\\pipe"), 0x20u);
+    EXPECT_EQ(narrowed(s.files), Strings{"\\a"});
+    EXPECT_EQ(narrowed(s.ignoredItems), (Strings{"\\pipe", "\\sock"}));
+    EXPECT_EQ(s.skipReasons, (TextMap{{u"\\pipe", u"named pipe"}, {u"\\sock", u"socket"}}));
+    EXPECT_EQ(s.attributes.count(u"\\pipe"), 0u);
+    EXPECT_EQ(sink.notices, Strings{"Skipped 2 items that cannot be carried: \\pipe (named pipe), "
+                                    "\\sock (socket)"});
 }
 
 size_t openDescriptors() {

@@ -74,7 +74,7 @@ bool findInterrupted(CStagingArea& staging, const ApplyJournal& mine,
 }
 
 TextMap stageFiles(CProgressSink* sink, CFileReader& in, const FileTable& table,
-                   CStagingArea& staging) {
+                   const CPatchInfo& patch, CStagingArea& staging) {
     sink->setStatus(u"Staging files.");
     sink->setProgressRange(static_cast<uint32_t>(table.size()));
     TextMap ids;
@@ -82,7 +82,9 @@ TextMap stageFiles(CProgressSink* sink, CFileReader& in, const FileTable& table,
     for (const auto& [key, position] : table) {
         sink->stepProgress();
         sink->setDetail(u"Staging: " + key);
-        ids[key] = staging.stage(in, sink, position, index++, key);
+        const auto word = patch.AttributeChanges.find(key);
+        const bool link = word != patch.AttributeChanges.end() && isLinkWord(word->second);
+        ids[key] = staging.stage(in, sink, position, index++, key, link);
     }
     return ids;
 }
@@ -102,7 +104,7 @@ void prepare(CProgressSink* sink, const Request& r, CFileReader& in, const FileT
         TK_RAISE_KIND(eKindTargetMismatch,
                       u"Trying to apply a patch to dirrectory with different fingerprint.");
     staging.create();
-    const TextMap ids = stageFiles(sink, in, table, staging);
+    const TextMap ids = stageFiles(sink, in, table, r.patch, staging);
     // Without the guard the target's state is unknown, and so is the outcome.
     if (!r.options.ignoreFingerprint &&
         predictFingerprint(current, r.patch, ids, sink) != r.patch.NewerTreeID) {

@@ -94,6 +94,23 @@ void CApplyRun::createDirectories() {
     }
 }
 
+namespace {
+
+// A changed file keeps the owner and group of the file it replaces, as far as this user may
+// give them (root always may); a new item is the applying user's.
+void keepOwnership(int area, const std::string& staged, int dir, const std::string& leaf) {
+    struct stat old, now;
+    if (fstatat(dir, leaf.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0 ||
+        fstatat(area, staged.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+        (old.st_uid == now.st_uid && old.st_gid == now.st_gid))
+        return;
+    // Refused for an ordinary user who does not own the old file's group: that user's own
+    // ownership is then the best there is.
+    (void)fchownat(area, staged.c_str(), old.st_uid, old.st_gid, AT_SYMLINK_NOFOLLOW);
+}
+
+} // namespace
+
 void CApplyRun::restoreFiles(const FileTable& table) {
     beginPhase(u"Restoring files.", table.size());
     const int area = place_.staging.fd();
@@ -109,6 +126,8 @@ void CApplyRun::restoreFiles(const FileTable& table) {
         const int dir = reach(key, leaf);
         if (dir < 0 && refusedLink_)
             continue;
+        if (dir >= 0)
+            keepOwnership(area, staged, dir, leaf);
         // The staged file replaces the destination in one step: never half-written.
         if (dir >= 0 &&
             (writable(dir, [&] { return renameat(area, staged.c_str(), dir, leaf.c_str()); }) ==

@@ -1,5 +1,6 @@
 #include "apply/staging.h"
 
+#include "core/itemcontent.h"
 #include "core/platform.h"
 #include "core/tkerr.h"
 #include "patch/patchformat.h"
@@ -139,12 +140,31 @@ void CStagingArea::restoreModes() {
     }
 }
 
+std::u16string CStagingArea::stageLink(CFileReader& patch, uint64_t size, size_t index,
+                                       const std::u16string& key) {
+    // A link's text is short and holds no NUL; anything else is no link a file system can hold.
+    std::string target(size <= kMaxLinkTarget ? size : 0, '\0');
+    if (target.empty() || patch.read(target.data(), target.size()) != target.size() ||
+        target.find('\0') != std::string::npos)
+        TK_RAISE(u"The patch holds a link whose target cannot be a link (damaged patch): " + key);
+    if (symlinkat(target.c_str(), area_.get(), itemName(index).c_str()) != 0)
+        TK_RAISE_SYSTEM(u"Unable to open file:" + directory_ + u"\\" + key);
+    CSha1 sha;
+    sha.start();
+    sha.update(reinterpret_cast<const uint8_t*>(target.data()), target.size());
+    uint8_t digest[20];
+    sha.finish(digest);
+    return digestToHex(digest);
+}
+
 std::u16string CStagingArea::stage(CFileReader& patch, CProgressSink* sink, uint64_t position,
-                                   size_t index, const std::u16string& key) {
+                                   size_t index, const std::u16string& key, bool asLink) {
     patch.seek(position);
     patch.readType(TYPE_FILE);
     patch.readString(); // the table's key, checked against the record when the patch was loaded
     const uint64_t size = patch.readQword();
+    if (asLink)
+        return stageLink(patch, size, index, key);
     const std::u16string destination = directory_ + u"\\" + key;
     CDescriptor out(openat(area_.get(), itemName(index).c_str(),
                            O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));

@@ -29,9 +29,10 @@ class CStagingArea : public CModeLog {
     // Puts back the modes an interrupted run had changed for the moment.
     void restoreModes();
     // Copies the stored file record at position into the area as item `index`, through the
-    // sink's buffer; returns the file id of the content.
+    // sink's buffer; returns the file id of the content. asLink: the content is a link's target
+    // text, and the item staged is that link.
     std::u16string stage(CFileReader& patch, CProgressSink* sink, uint64_t position, size_t index,
-                         const std::u16string& key);
+                         const std::u16string& key, bool asLink);
     // Syncs the staged files, then records the journal: from here on the area is kept.
     void commitJournal(const ApplyJournal& journal);
     int fd() const { return area_.get(); }
@@ -44,6 +45,8 @@ class CStagingArea : public CModeLog {
   private:
     std::u16string areaPath() const;
     void writeWhole(int fd, const void* data, size_t size, const std::u16string& what);
+    std::u16string stageLink(CFileReader& patch, uint64_t size, size_t index,
+                             const std::u16string& key);
     std::string readWhole(const char* name);
 
     int root_;

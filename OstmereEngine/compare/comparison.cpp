@@ -48,7 +48,9 @@ void detectAdditions(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& old
     CSortedLookup newerIds(newer.fileIds), olderIds(older.fileIds);
     for (const auto& path : newer.files) {
         uint32_t n = newerAttributes[path], o = olderAttributes[path];
-        bool stored = o == 0 || olderIds[path] != newerIds[path];
+        // A file that became a link to its own former content (or the reverse) is stored too:
+        // the same id does not make it the same item.
+        bool stored = o == 0 || olderIds[path] != newerIds[path] || isLinkWord(o) != isLinkWord(n);
         if (stored)
             (o == 0 ? info.NewFiles : info.ChangedFiles).push_back(path);
         if (stored || o != n)
@@ -84,6 +86,9 @@ CPatchInfo compareSnapshots(CProgressSink* sink, CDirSnapshot& newer, CDirSnapsh
     info.filter = older.filterText;
     info.ignoredNew = newer.ignoredItems;
     info.ignoredOld = older.ignoredItems;
+    info.skipReasons = older.skipReasons;
+    for (const auto& [path, reason] : newer.skipReasons)
+        info.skipReasons.insert_or_assign(path, reason);
     detectRemovals(sink, newer, older, info);
     detectAdditions(sink, newer, older, info);
     std::sort(info.UnlinkedDirectories.begin(), info.UnlinkedDirectories.end());

@@ -18,6 +18,8 @@ struct CPatchInfo {
     std::u16string filter;
     PathList ignoredNew;
     PathList ignoredOld;
+    // Why ignored items of either tree were skipped for their kind (see CDirSnapshot).
+    TextMap skipReasons;
     // Carried after the file table where base readers do not look: the metadata to set on
     // the newer tree's items, and the digest that verifies it.
     bool hasMetadata = false;

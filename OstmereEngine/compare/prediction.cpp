@@ -26,8 +26,11 @@ class CSilentSink final : public CProgressSink {
     CProgressSink* buffers_;
 };
 
-// What setting the word will leave on an item of that kind.
-uint32_t wordAfterSetting(bool directory, uint32_t word) {
+// What setting the word will leave on an item of that kind. A link has no bits of its own:
+// its word stays that of a writable link.
+uint32_t wordAfterSetting(bool directory, bool link, uint32_t word) {
+    if (link)
+        return FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT;
     return (directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE) |
            (word & FILE_ATTRIBUTE_READONLY);
 }
@@ -51,12 +54,17 @@ std::u16string predictFingerprint(const CDirSnapshot& current, const CPatchInfo&
     auto place = [&](const std::u16string& path, bool directory) {
         auto change = patch.AttributeChanges.find(path);
         auto now = current.attributes.find(path);
+        const bool staged = stagedIds.count(path) != 0;
+        // A staged item is a link when the patch's word says so; one kept keeps its kind.
+        const bool link = staged
+                              ? change != patch.AttributeChanges.end() && isLinkWord(change->second)
+                              : now != current.attributes.end() && isLinkWord(now->second);
         if (change != patch.AttributeChanges.end())
-            next.attributes[path] = wordAfterSetting(directory, change->second);
-        else if (now != current.attributes.end() && !stagedIds.count(path))
+            next.attributes[path] = wordAfterSetting(directory, link, change->second);
+        else if (now != current.attributes.end() && !staged)
             next.attributes[path] = now->second;
         else // created without a word to set: as a new item comes out
-            next.attributes[path] = wordAfterSetting(directory, 0);
+            next.attributes[path] = wordAfterSetting(directory, link, 0);
     };
     for (const auto& d : directories) {
         next.directories.push_back(d);

@@ -177,8 +177,12 @@ bool entryExists(int dir, const std::string& leaf) {
 
 bool setEntryAttributes(int dir, const std::string& leaf, uint32_t attributes) {
     struct stat st;
-    if (fstatat(dir, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISLNK(st.st_mode))
+    if (fstatat(dir, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return false;
+    // A link has no bits to set; a word for a link set on anything else (or the reverse) means
+    // the entry is not the item the patch describes.
+    if (S_ISLNK(st.st_mode) || isLinkWord(attributes))
+        return S_ISLNK(st.st_mode) && isLinkWord(attributes);
     mode_t mode = st.st_mode & 07777;
     if (attributes & FILE_ATTRIBUTE_READONLY)
         mode &= ~(S_IWUSR | S_IWGRP | S_IWOTH);

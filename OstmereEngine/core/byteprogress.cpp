@@ -15,8 +15,9 @@ void announceFileBytes(CProgressSink* sink, const std::u16string& root,
     struct stat st {};
     for (const auto* list : lists)
         for (const auto& path : *list)
-            if (::stat(nativePath(root + path).c_str(), &st) == 0 && S_ISREG(st.st_mode))
-                total += static_cast<uint64_t>(st.st_size);
+            if (::lstat(nativePath(root + path).c_str(), &st) == 0 &&
+                (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
+                total += static_cast<uint64_t>(st.st_size); // a link's size is its text's
     bytes->stageBytes(total);
 }
 

@@ -23,23 +23,80 @@ namespace {
 
 uint32_t wordOf(const struct stat& st) {
     uint32_t word = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    if (S_ISLNK(st.st_mode))
+        word |= FILE_ATTRIBUTE_REPARSE_POINT;
     if (!(st.st_mode & S_IWUSR))
         word |= FILE_ATTRIBUTE_READONLY;
     return word;
 }
 
-} // namespace
-
-uint32_t getFileAttributes(const std::u16string& path) {
-    CItemMeta unused;
-    return getItemStatus(path, unused);
+EntryKind kindOf(mode_t mode) {
+    if (S_ISDIR(mode))
+        return EntryKind::directory;
+    if (S_ISLNK(mode))
+        return EntryKind::link;
+    if (S_ISFIFO(mode))
+        return EntryKind::fifo;
+    if (S_ISSOCK(mode))
+        return EntryKind::socket;
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return EntryKind::device;
+    return EntryKind::file;
 }
 
-uint32_t getItemStatus(const std::u16string& path, CItemMeta& meta) {
+bool kindOfType(unsigned char type, EntryKind& kind) {
+    switch (type) {
+    case DT_DIR:
+        kind = EntryKind::directory;
+        return true;
+    case DT_REG:
+        kind = EntryKind::file;
+        return true;
+    case DT_LNK:
+        kind = EntryKind::link;
+        return true;
+    case DT_FIFO:
+        kind = EntryKind::fifo;
+        return true;
+    case DT_SOCK:
+        kind = EntryKind::socket;
+        return true;
+    case DT_CHR:
+    case DT_BLK:
+        kind = EntryKind::device;
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+const char16_t* skipReason(EntryKind kind) {
+    switch (kind) {
+    case EntryKind::fifo:
+        return u"named pipe";
+    case EntryKind::socket:
+        return u"socket";
+    case EntryKind::device:
+        return u"device node";
+    default:
+        return u"";
+    }
+}
+
+uint32_t getFileAttributes(const std::u16string& path) {
     std::string native = nativePath(path);
     struct stat st;
     // A dangling link cannot be followed; it is then described as the link itself.
     if (!statPath(native, st) && !statPath(native, st, AT_SYMLINK_NOFOLLOW))
+        return INVALID_FILE_ATTRIBUTES;
+    return wordOf(st) & ~FILE_ATTRIBUTE_REPARSE_POINT;
+}
+
+uint32_t getItemStatus(const std::u16string& path, CItemMeta& meta) {
+    struct stat st;
+    if (!statPath(nativePath(path), st, AT_SYMLINK_NOFOLLOW))
         return INVALID_FILE_ATTRIBUTES;
     meta.mode = static_cast<uint32_t>(st.st_mode) & kModeBits;
     meta.mtimeSec = static_cast<int64_t>(st.st_mtim.tv_sec);
@@ -102,7 +159,7 @@ bool CDirListing::identity(DirIdentity& id) const {
     return true;
 }
 
-bool CDirListing::next(std::string& name, bool& isDirectory) {
+bool CDirListing::next(std::string& name, EntryKind& kind) {
     if (!dir_)
         return false;
     errno = 0;
@@ -110,13 +167,12 @@ bool CDirListing::next(std::string& name, bool& isDirectory) {
         name = entry->d_name;
         if (name == "." || name == "..")
             continue;
-        if (entry->d_type == DT_DIR) {
-            isDirectory = true;
-        } else if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+        if (!kindOfType(entry->d_type, kind)) {
+            // Some file systems leave the type to a stat of the entry itself.
             struct stat st;
-            isDirectory = fstatat(dirfd(dir_), entry->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
-        } else {
-            isDirectory = false;
+            if (fstatat(dirfd(dir_), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                return failed_ = true, false;
+            kind = kindOf(st.st_mode);
         }
         return true;
     }

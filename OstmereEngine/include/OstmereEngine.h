@@ -90,6 +90,16 @@ class OSTMERE_API CTraceSink {
     ~CTraceSink() = default;
 };
 
+// Optional interface of a sink, found like CTraceSink: one-line notices about a run that are
+// neither progress nor errors (items a scan skipped, a patch that was not authenticated).
+class OSTMERE_API CNoticeSink {
+  public:
+    virtual void notice(const std::u16string& line) = 0;
+
+  protected:
+    ~CNoticeSink() = default;
+};
+
 // Optional third interface of a sink: the bytes of file contents as they pass (hashed, stored
 // into a patch, extracted from one), so that a display can show the progress inside a large
 // file. Found by dynamic_cast like CTraceSink; the base sink calls are unchanged by it.

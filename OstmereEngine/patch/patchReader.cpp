@@ -2,6 +2,7 @@
 #include "core/byteprogress.h"
 #include "core/fileReader.h"
 #include "core/fileio.h"
+#include "core/itemcontent.h"
 #include "core/tkerr.h"
 #include "patch/patchformat.h"
 #include "patch/trailer.h"
@@ -234,17 +235,19 @@ uint64_t CFileReader::writeFileRecord(CProgressSink* sink, const std::u16string&
                                       const ContentObserver& observe) {
     const uint64_t start = tell();
     writeType(TYPE_FILE);
-    CInputFile source(root + relativePath);
-    const int64_t size = source.size();
+    CItemContent source;
+    if (!source.open(root + relativePath, u"Unable to ioen file:"))
+        TK_RAISE(u"Unable read a source file:" + root + relativePath);
+    const uint64_t size = source.size();
     writeString(relativePath);
-    writeQword(static_cast<uint64_t>(size < 0 ? 0 : size));
+    writeQword(size);
     uint8_t* buffer = sink->getBuffer();
     const uint64_t capacity = sink->getBufferSize();
-    if (size > 0 && static_cast<uint64_t>(size) > capacity)
+    if (size > capacity)
         source.adviseSequential();
     CByteProgressSink* bytes = byteSinkOf(sink);
     uint64_t copied = 0;
-    while (copied < static_cast<uint64_t>(size)) {
+    while (copied < size) {
         size_t chunk = static_cast<size_t>(std::min<uint64_t>(capacity, size - copied));
         size_t n = source.read(buffer, chunk);
         if (n == 0)
@@ -255,10 +258,10 @@ uint64_t CFileReader::writeFileRecord(CProgressSink* sink, const std::u16string&
         copied += n;
         reportBytes(bytes, n);
     }
-    if (size < 0 || copied != static_cast<uint64_t>(size))
+    if (copied != size)
         TK_RAISE(u"Unable read a source file:" + root + relativePath);
     // A file that grew while it was copied is no longer the file that was stored.
-    if (source.size() != size)
+    if (!source.sizeUnchanged())
         TK_RAISE(u"A file changed while the patch was being made: " + root + relativePath);
     return start;
 }

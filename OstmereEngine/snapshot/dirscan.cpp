@@ -117,6 +117,12 @@ void CCollectVisitor::onIgnored(CProgressSink*, const std::u16string&,
     snapshot_.ignoredItems.push_back(relPath);
 }
 
+void CCollectVisitor::onSkipped(CProgressSink*, const std::u16string&,
+                                const std::u16string& relPath, const char16_t* reason) {
+    snapshot_.ignoredItems.push_back(relPath);
+    snapshot_.skipReasons.emplace(relPath, reason);
+}
+
 void CCollectVisitor::onDirectory(CProgressSink* sink, const std::u16string&,
                                   const std::u16string& relPath) {
     snapshot_.directories.push_back(relPath);
@@ -135,7 +141,7 @@ namespace {
 struct ListedEntry {
     std::u16string name;
     std::string raw;
-    bool isDirectory;
+    EntryKind kind;
 };
 
 [[noreturn]] void cannotList(const std::u16string& directory) {
@@ -150,9 +156,9 @@ void listDirectory(int directory, const std::u16string& path, std::vector<Listed
     if (!listing.isOpen())
         cannotList(path);
     std::string raw;
-    bool isDirectory;
-    while (listing.next(raw, isDirectory))
-        entries.push_back({engineName(raw), raw, isDirectory});
+    EntryKind kind;
+    while (listing.next(raw, kind))
+        entries.push_back({engineName(raw), raw, kind});
     if (listing.failed())
         cannotList(path);
     std::sort(entries.begin(), entries.end(),
@@ -169,8 +175,8 @@ bool identityOf(int directory, DirIdentity& id) {
 
 // The walk holds each directory on its way open and reaches the next one relative to it, so
 // the depth of a tree is not limited by the length of a path the system accepts in one call.
-// ancestors: identities of the directories on the current walk path, so that a link back to
-// one of them is listed but not entered again.
+// Links are items of their own and never entered. ancestors: identities of the directories on
+// the current walk path, so that a mount of one of them inside itself is not entered again.
 void walk(CProgressSink* sink, const std::u16string& root, const std::u16string& rel,
           const CDescriptor& directory, CTreeVisitor& visitor, const CIgnoreFilter& filter,
           std::vector<DirIdentity>& ancestors) {
@@ -189,7 +195,9 @@ void walk(CProgressSink* sink, const std::u16string& root, const std::u16string&
         std::u16string entryRel = rel + u"\\" + entry.name;
         if (filter.matches(entryRel)) {
             visitor.onIgnored(sink, root, entryRel);
-        } else if (entry.isDirectory) {
+        } else if (*skipReason(entry.kind)) {
+            visitor.onSkipped(sink, root, entryRel, skipReason(entry.kind));
+        } else if (entry.kind == EntryKind::directory) {
             visitor.onDirectory(sink, root, entryRel);
             CDescriptor child(
                 ::openat(directory.get(), entry.raw.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -229,6 +237,8 @@ CDirSnapshot scanDirectory(CProgressSink* sink, const std::u16string& root,
     sink->setProgressRange(counter.total);
     sink->resetProgress();
     walkTree(sink, root, u"", collector, filter);
+    if (auto* notices = dynamic_cast<CNoticeSink*>(sink); notices && !snapshot.skipReasons.empty())
+        notices->notice(skippedNotice(snapshot.skipReasons));
 
     sink->setStatus(u"Getting File attributes...");
     sink->setProgressRange(counter.total);
@@ -250,6 +260,24 @@ CDirSnapshot scanDirectory(CProgressSink* sink, const std::u16string& root,
 
     calcFileIds(sink, root, snapshot);
     return snapshot;
+}
+
+std::u16string skippedNotice(const TextMap& skipReasons) {
+    if (skipReasons.empty())
+        return {};
+    constexpr size_t kNamed = 3;
+    std::u16string line = u"Skipped " + decimal(static_cast<int64_t>(skipReasons.size())) +
+                          (skipReasons.size() == 1 ? u" item" : u" items") +
+                          u" that cannot be carried: ";
+    size_t named = 0;
+    for (const auto& [path, reason] : skipReasons) {
+        if (named == kNamed)
+            break;
+        line += (named++ ? u", " : u"") + path + u" (" + reason + u")";
+    }
+    if (skipReasons.size() > kNamed)
+        line += u" and " + decimal(static_cast<int64_t>(skipReasons.size() - kNamed)) + u" more";
+    return line;
 }
 
 std::u16string ctimeText(int64_t time) {

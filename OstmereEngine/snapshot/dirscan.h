@@ -25,6 +25,9 @@ struct CDirSnapshot {
     std::u16string root;
     std::u16string filterText;
     PathList ignoredItems;
+    // Items of the ignored list that the scan skipped for their kind (named pipes, sockets,
+    // device nodes), with the reason; the filter's matches have no entry here.
+    TextMap skipReasons;
     TextMap infoEntries;
     PathList directories;
     PathList files;
@@ -82,6 +85,9 @@ class CTreeVisitor {
   public:
     virtual void onIgnored(CProgressSink* sink, const std::u16string& root,
                            const std::u16string& relPath) = 0;
+    // An item that has no content to carry; reason names its kind.
+    virtual void onSkipped(CProgressSink* sink, const std::u16string& root,
+                           const std::u16string& relPath, const char16_t* reason) = 0;
     virtual void onDirectory(CProgressSink* sink, const std::u16string& root,
                              const std::u16string& relPath) = 0;
     virtual void onFile(CProgressSink* sink, const std::u16string& root,
@@ -94,6 +100,8 @@ class CTreeVisitor {
 class CCountVisitor final : public CTreeVisitor {
   public:
     void onIgnored(CProgressSink*, const std::u16string&, const std::u16string&) override {}
+    void onSkipped(CProgressSink*, const std::u16string&, const std::u16string&,
+                   const char16_t*) override {}
     void onDirectory(CProgressSink* sink, const std::u16string& root,
                      const std::u16string& relPath) override;
     void onFile(CProgressSink* sink, const std::u16string& root,
@@ -106,6 +114,8 @@ class CCollectVisitor final : public CTreeVisitor {
     explicit CCollectVisitor(CDirSnapshot& snapshot) : snapshot_(snapshot) {}
     void onIgnored(CProgressSink* sink, const std::u16string& root,
                    const std::u16string& relPath) override;
+    void onSkipped(CProgressSink* sink, const std::u16string& root, const std::u16string& relPath,
+                   const char16_t* reason) override;
     void onDirectory(CProgressSink* sink, const std::u16string& root,
                      const std::u16string& relPath) override;
     void onFile(CProgressSink* sink, const std::u16string& root,
@@ -119,6 +129,8 @@ void walkTree(CProgressSink* sink, const std::u16string& root, const std::u16str
               CTreeVisitor& visitor, const CIgnoreFilter& filter);
 CDirSnapshot scanDirectory(CProgressSink* sink, const std::u16string& root,
                            const std::u16string& filterText);
+// One line naming what a scan skipped for its kind, for the sink's notice; empty when nothing.
+std::u16string skippedNotice(const TextMap& skipReasons);
 // Sets "ComputerName", "UserName" and "DateCreated".
 void addCreationInfo(TextMap& entries);
 // "Sun Dec 06 02:13:08 2026\n" for a local time.

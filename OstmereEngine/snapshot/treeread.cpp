@@ -1,7 +1,7 @@
 #include "snapshot/treeread.h"
 
 #include "core/byteprogress.h"
-#include "core/fileReader.h"
+#include "core/itemcontent.h"
 #include "core/tkerr.h"
 
 #include <algorithm>
@@ -16,26 +16,25 @@ void hashFile(CProgressSink* sink, const std::u16string& fullPath, CSha1& sha) {
 
 uint64_t hashFile(uint8_t* buffer, size_t chunk, const std::u16string& fullPath, CSha1& sha,
                   const std::atomic<bool>* abandon, CByteProgressSink* bytes) {
-    CStreamInputFile stream(fullPath);
-    CInputFile descriptor(fullPath);
-    int64_t size = descriptor.size();
-    if (size < 0)
-        TK_RAISE(u"Unable to get a file  size:" + fullPath);
-    if (static_cast<uint64_t>(size) > chunk)
-        stream.adviseSequential();
+    CItemContent content;
+    if (!content.open(fullPath))
+        TK_RAISE(u"Unable read a source file:" + fullPath);
+    const uint64_t size = content.size();
+    if (size > chunk)
+        content.adviseSequential();
     uint64_t total = 0;
-    while (total < static_cast<uint64_t>(size)) {
+    while (total < size) {
         if (abandon && abandon->load(std::memory_order_relaxed))
             return total;
         size_t n = static_cast<size_t>(std::min<uint64_t>(chunk, size - total));
-        size_t got = stream.read(buffer, n);
+        size_t got = content.read(buffer, n);
         if (got == 0)
             break;
         sha.update(buffer, got);
         total += got;
         reportBytes(bytes, got);
     }
-    if (total != static_cast<uint64_t>(size))
+    if (total != size)
         TK_RAISE(u"Unable read a source file:" + fullPath);
     return total;
 }

@@ -11,7 +11,8 @@
 
 namespace ostmere {
 
-// Feeds the whole content of a file into sha, through the sink's work buffer.
+// Feeds the whole content of a file (a link's target text) into sha, through the sink's work
+// buffer.
 void hashFile(CProgressSink* sink, const std::u16string& fullPath, CSha1& sha);
 // The same through a given part of that buffer; returns the number of bytes hashed. When
 // abandon becomes true the file is left half read, without error: its digest is then of no use.

@@ -17,6 +17,28 @@ TK_MODULE("xmlrep");
 namespace ostmere {
 namespace {
 
+// An item the scan skipped for its kind carries the reason on its entry of the ignored list,
+// an attribute that readers of the base format pass over.
+void markSkipReasons(XmlElement ignored, const TextMap& reasons) {
+    if (reasons.empty())
+        return;
+    for (XmlElement node : ignored.children("fNode"))
+        if (auto it = reasons.find(attributeText(node, "path")); it != reasons.end())
+            setAttribute(node, "Reason", it->second);
+}
+
+TextMap readSkipReasons(XmlElement ignored) {
+    TextMap reasons;
+    for (XmlElement node : ignored.children("fNode"))
+        if (node.attribute("Reason"))
+            reasons[attributeText(node, "path")] = attributeText(node, "Reason");
+    return reasons;
+}
+
+} // namespace
+
+namespace {
+
 // Creates the content root below the document element and makes it the list parent.
 void startDocument(CXmlDocument& doc, const std::u16string& rootName,
                    const std::u16string& version) {
@@ -41,6 +63,7 @@ CDirSnapshot readVaultDocument(const std::u16string& vaultFile) {
     snapshot.root = vaultFile;
     XmlElement ignored = requireSingleNode(vault, u"ignoredItems");
     snapshot.ignoredItems = readPathList(ignored, u"fNode");
+    snapshot.skipReasons = readSkipReasons(ignored);
     snapshot.filterText = attributeText(ignored, "filter");
     snapshot.files = readPathList(requireSingleNode(vault, u"Files"), u"fNode");
     snapshot.directories = readPathList(requireSingleNode(vault, u"Directories"), u"fNode");
@@ -61,6 +84,7 @@ void writeVault(CProgressSink* sink, const std::u16string& vaultFile,
     sink->setStatus(u"Creating vault file.");
     XmlElement ignored = writePathList(doc, u"ignoredItems", snapshot.ignoredItems);
     setAttribute(ignored, "filter", snapshot.filterText);
+    markSkipReasons(ignored, snapshot.skipReasons);
     writePathList(doc, u"Files", snapshot.files);
     writePathList(doc, u"Directories", snapshot.directories);
     writeAttributeList(doc, u"FSAttributes", snapshot.attributes);
@@ -93,12 +117,16 @@ XmlAttributes xmlAttributes(std::initializer_list<std::pair<const char*, std::u1
 }
 
 void writeFlatList(CXmlStreamWriter& out, const char* listName, const XmlAttributes& attributes,
-                   const PathList& paths) {
+                   const PathList& paths, const TextMap& reasons) {
     if (paths.empty())
         return out.empty(listName, attributes);
     out.open(listName, attributes);
-    for (const std::u16string& path : paths)
-        out.empty("fNode", xmlAttributes({{"path", path}}));
+    for (const std::u16string& path : paths) {
+        auto reason = reasons.find(path);
+        out.empty("fNode", reason == reasons.end()
+                               ? xmlAttributes({{"path", path}})
+                               : xmlAttributes({{"path", path}, {"Reason", reason->second}}));
+    }
     out.close();
 }
 
@@ -119,9 +147,9 @@ void writeReportBody(CProgressSink* sink, CXmlStreamWriter& out, const CPatchInf
     writeInfoList(out, info.infoEntries);
     sink->stepProgress();
     const XmlAttributes filter = xmlAttributes({{"filter", info.filter}});
-    writeFlatList(out, "newIgnoredItems", filter, info.ignoredNew);
+    writeFlatList(out, "newIgnoredItems", filter, info.ignoredNew, info.skipReasons);
     sink->stepProgress();
-    writeFlatList(out, "oldIgnoredItems", filter, info.ignoredOld);
+    writeFlatList(out, "oldIgnoredItems", filter, info.ignoredOld, info.skipReasons);
     sink->stepProgress();
     const std::pair<const char*, const PathList*> trees[] = {
         {"UnlinkedFiles", &info.UnlinkedFiles}, {"UnlinkedDirs", &info.UnlinkedDirectories},

@@ -1,5 +1,7 @@
 #include "testsupport.h"
 
+#include "snapshot/sha1.h"
+
 #include <algorithm>
 #include <atomic>
 #include <fstream>
@@ -74,6 +76,21 @@ void writeFile(const fs::path& p, const std::string& content) {
     fs::create_directories(p.parent_path());
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
     out << content;
+}
+
+std::vector<std::string> narrowed(const std::deque<std::u16string>& list) {
+    std::vector<std::string> out;
+    for (const auto& s : list)
+        out.push_back(::utf16ToUtf8(s));
+    return out;
+}
+
+std::string sha1Of(const std::string& bytes) {
+    ostmere::CSha1 sha;
+    sha.update(bytes.data(), bytes.size());
+    uint8_t digest[20];
+    sha.finish(digest);
+    return ::utf16ToUtf8(ostmere::digestToHex(digest));
 }
 
 std::string readFile(const fs::path& p) {

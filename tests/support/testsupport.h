@@ -3,6 +3,7 @@
 
 #include "OstmereEngine.h"
 
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -67,6 +68,10 @@ std::u16string backslashed(std::u16string path);
 std::string enginePath(const fs::path& p);
 void writeFile(const fs::path& p, const std::string& content);
 std::string readFile(const fs::path& p);
+// A list of engine paths as UTF-8, in the same order.
+std::vector<std::string> narrowed(const std::deque<std::u16string>& list);
+// SHA-1 of bytes as lowercase hex: a file's id.
+std::string sha1Of(const std::string& bytes);
 void makeReadOnly(const fs::path& p, bool readOnly = true);
 
 // "name" -> content for files, trailing "/" for directories.

@@ -1,0 +1,91 @@
+#include "core/itemcontent.h"
+
+#include "core/pathopen.h"
+#include "core/platform.h"
+#include "core/tkerr.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Its failures read as those of the file reader it took over from.
+TK_MODULE("fileReader");
+
+namespace ostmere {
+
+namespace {
+
+bool readLinkText(const std::string& native, std::string& target) {
+    CPathAnchor anchor;
+    if (!anchorPath(native, anchor))
+        return false;
+    char text[kMaxLinkTarget + 2];
+    const ssize_t n = readlinkat(anchor.directory, anchor.name.c_str(), text, sizeof text);
+    if (n < 0)
+        return false;
+    if (static_cast<size_t>(n) > kMaxLinkTarget) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    target.assign(text, static_cast<size_t>(n));
+    return true;
+}
+
+} // namespace
+
+bool CItemContent::open(const std::u16string& fullPath, const char16_t* failureText) {
+    const std::string native = nativePath(fullPath);
+    fd_.reset();
+    isLink_ = false;
+    position_ = 0;
+    // Without blocking: a pipe swapped in since the listing must not hang the open.
+    fd_.reset(openPath(native, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+    if (!fd_) {
+        if (errno != ELOOP || !readLinkText(native, target_))
+            TK_RAISE_SYSTEM(failureText + fullPath);
+        isLink_ = true;
+        size_ = target_.size();
+        return true;
+    }
+    struct stat st;
+    if (fstat(fd_.get(), &st) != 0)
+        TK_RAISE_SYSTEM(failureText + fullPath);
+    if (!S_ISREG(st.st_mode))
+        return false;
+    fcntl(fd_.get(), F_SETFL, fcntl(fd_.get(), F_GETFL) & ~O_NONBLOCK);
+    size_ = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+size_t CItemContent::read(void* buffer, size_t n) {
+    if (isLink_) {
+        const size_t count = std::min<size_t>(n, target_.size() - position_);
+        std::memcpy(buffer, target_.data() + position_, count);
+        position_ += count;
+        return count;
+    }
+    for (;;) {
+        const ssize_t got = ::read(fd_.get(), buffer, n);
+        if (got >= 0)
+            return static_cast<size_t>(got);
+        if (errno != EINTR)
+            return 0;
+    }
+}
+
+void CItemContent::adviseSequential() {
+    if (fd_)
+        posix_fadvise(fd_.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+bool CItemContent::sizeUnchanged() const {
+    if (isLink_)
+        return true;
+    struct stat st;
+    return fstat(fd_.get(), &st) == 0 && static_cast<uint64_t>(st.st_size) == size_;
+}
+
+} // namespace ostmere
