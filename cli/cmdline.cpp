@@ -21,6 +21,7 @@ const std::vector<OptionSpec>& optionSpecs() {
         {"verbose", 'v', nullptr, "print each stage, each file written and full error texts"},
         {"json", 0, nullptr, "print one JSON object with the outcome on stdout"},
         {"version", 0, nullptr, "print the version and exit"},
+        {"jobs", 'j', "N", "read and hash files with N threads (default: one per core)"},
         {"filter", 0, "TEXT",
          "leave out entries matching TEXT: patterns separated by ';', '*' as wildcard"},
         {"report", 0, "FILE", "also write an XML diff report to FILE ('-' for stdout)"},
@@ -38,7 +39,16 @@ const std::vector<OptionSpec>& optionSpecs() {
     return specs;
 }
 
-const std::vector<std::string> kGlobalOptions = {"help", "quiet", "verbose", "json"};
+const std::vector<std::string> kGlobalOptions = {"help", "quiet", "verbose", "json", "jobs"};
+constexpr unsigned kMaxJobs = 1024;
+
+// A whole number from 1 to kMaxJobs, or 0 when the text is not one.
+unsigned jobsFrom(const std::string& text) {
+    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != text.npos)
+        return 0;
+    const unsigned n = static_cast<unsigned>(std::stoul(text));
+    return n <= kMaxJobs ? n : 0;
+}
 
 const OptionSpec* findSpec(const std::string& name) {
     for (const auto& s : optionSpecs())
@@ -140,7 +150,7 @@ ParseResult parseCommandLine(int argc, char** argv) {
     for (const auto& s : optionSpecs()) {
         table.push_back({s.name, s.operand ? required_argument : no_argument, nullptr, 0});
         if (s.shortName)
-            shortOptions += s.shortName;
+            shortOptions += s.operand ? std::string{s.shortName, ':'} : std::string{s.shortName};
     }
     table.push_back({nullptr, 0, nullptr, 0});
 
@@ -172,6 +182,9 @@ ParseResult parseCommandLine(int argc, char** argv) {
     std::vector<std::string> words(argv + optind, argv + argc);
 
     Invocation& in = r.invocation;
+    if (in.values.count("jobs") && !(in.jobs = jobsFrom(in.value("jobs"))))
+        return usage(r, "option '--jobs' needs a whole number from 1 to " +
+                            std::to_string(kMaxJobs) + ", not '" + in.value("jobs") + "'");
     const bool wantsHelp = in.flag("help");
     if (in.flag("version"))
         return r.action = ParseResult::version, r;

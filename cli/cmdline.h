@@ -16,6 +16,7 @@ struct Invocation {
     std::set<std::string> flags;                              // options without a value
     Verbosity verbosity = Verbosity::normal;
     bool json = false;
+    unsigned jobs = 0; // --jobs; 0: one per core
 
     bool flag(const std::string& name) const { return flags.count(name) != 0; }
     std::string value(const std::string& name) const {

@@ -12,7 +12,10 @@
 
 enum class Verbosity { quiet, normal, verbose };
 
-class ConsoleSink : public CProgressSink, public CTraceSink, public CNoticeSink {
+class ConsoleSink : public CProgressSink,
+                    public CTraceSink,
+                    public CNoticeSink,
+                    public ostmere::COptionsSink {
   public:
     explicit ConsoleSink(Verbosity verbosity);
     virtual ~ConsoleSink();
@@ -31,6 +34,8 @@ class ConsoleSink : public CProgressSink, public CTraceSink, public CNoticeSink 
     void resetProgress() override;
     void stepProgress() override;
     void trace(const std::u16string& line) override;
+    ostmere::EngineOptions engineOptions() override { return options_; }
+    void setHashJobs(unsigned jobs) { options_.hashJobs = jobs; }
     // One line on stderr, also without --verbose; none with --quiet.
     void notice(const std::u16string& line) override;
     void stageBytes(uint64_t total);
@@ -52,6 +57,7 @@ class ConsoleSink : public CProgressSink, public CTraceSink, public CNoticeSink 
     void closeStage();
 
     std::vector<uint8_t> buffer_;
+    ostmere::EngineOptions options_;
     Verbosity verbosity_;
     bool live_; // stderr is a terminal that can redraw a line, and the display is wanted
     bool drawn_ = false;

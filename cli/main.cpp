@@ -30,6 +30,7 @@ int run(const Invocation& args, const Command& command) {
     ConsoleSink::installSignalHandlers();
     std::unique_ptr<ConsoleSink> owned = ConsoleSink::make(args.verbosity);
     ConsoleSink& sink = *owned;
+    sink.setHashJobs(args.jobs);
     try {
         return command.run(args, sink);
     } catch (const CTKErr& e) {

@@ -3,13 +3,18 @@ _ostmere() {
     local cur prev words cword
     _init_completion || return
     local commands="fingerprint vault diff diff-vault apply query verify keygen help"
-    local global="--help --quiet --verbose --json --version"
-    local command="" w
+    local global="--help --quiet --verbose --json --jobs --version"
+    local command="" w value=0
     for w in "${words[@]:1:cword-1}"; do
-        case "$w" in -*) ;; *) command=$w; break ;; esac
+        if ((value)); then value=0; continue; fi
+        case "$w" in
+            --filter|--report|-j|--jobs|--sign|--trusted-key) value=1 ;;
+            -*) ;;
+            *) command=$w; break ;;
+        esac
     done
     case "$prev" in
-        --filter) return ;;
+        --filter|-j|--jobs) return ;;
         --report|--sign) _filedir; return ;;
         --trusted-key) _filedir pub; return ;;
     esac

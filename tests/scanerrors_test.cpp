@@ -128,6 +128,11 @@ TEST(DeepTree, PathsLongerThanPathMaxAreScannedHashedAndStored) {
     // The stored content is the file's, read through the long path.
     const std::string patch = readFile(base / "p.tkp");
     EXPECT_NE(patch.find("deep"), std::string::npos);
+
+    // Applied, the tree is made again at its full depth and verified.
+    fs::create_directories(base / "t");
+    tkApplyPatch(&sink, u16(base / "t"), u16(base / "p.tkp"), u"", false, false);
+    EXPECT_EQ(sink.statuses().back(), "New fingerprint verified.");
 }
 
 } // namespace

@@ -31,23 +31,49 @@ int openComponent(int at, const char* name) {
     return fd;
 }
 
-// The kernel resolves the whole path in one call and refuses any link and any way out; -2 when
-// it cannot (older kernel, filtered system call, a directory we may only search).
-int openWhole(int root, const std::string& rel) {
+// The kernel resolves a path in one call and refuses any link and any way out; -2 when it
+// cannot (older kernel, filtered system call, a directory we may only search).
+int openOnce(int at, const std::string& rel) {
 #ifdef SYS_openat2
     open_how how{};
     how.flags = kDirectoryFlags;
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    long fd = syscall(SYS_openat2, root, rel.c_str(), &how, sizeof how);
+    long fd = syscall(SYS_openat2, at, rel.c_str(), &how, sizeof how);
     if (fd >= 0)
         return static_cast<int>(fd);
     if (errno == ENOSYS || errno == EPERM || errno == E2BIG || errno == EACCES)
         return -2;
     return -1;
 #else
-    (void)root, (void)rel;
+    (void)at, (void)rel;
     return -2;
 #endif
+}
+
+// Well below PATH_MAX: a longer path is resolved a piece at a time, each piece beneath the
+// directory the one before reached, so a tree of any depth costs one call per piece.
+constexpr size_t kPiece = 3072;
+
+int openWhole(int root, const std::string& rel) {
+    if (rel.size() < kPiece)
+        return openOnce(root, rel);
+    CDescriptor current;
+    int at = root;
+    for (size_t start = 0; start < rel.size();) {
+        size_t end = rel.size();
+        if (end - start > kPiece) {
+            end = rel.rfind('/', start + kPiece);
+            if (end == std::string::npos || end <= start)
+                return errno = ENAMETOOLONG, -1;
+        }
+        const int fd = openOnce(at, rel.substr(start, end - start));
+        if (fd < 0)
+            return fd;
+        current.reset(fd);
+        at = fd;
+        start = end + 1;
+    }
+    return current.release();
 }
 
 template <class F> void eachComponent(const std::string& rel, F&& f) {
@@ -117,14 +143,18 @@ int CParentResolver::parentOf(const std::u16string& relPath, std::string& leaf) 
     splitLeaf(relPath, parent_, leaf);
     if (parent_.empty())
         return root_;
-    if (!haveCached_ || parent_ != cachedPath_) {
-        cached_ = openDirectoryBeneath(root_, parent_);
-        cachedPath_ = parent_;
-        haveCached_ = cached_.valid();
-        if (!haveCached_)
-            return -1;
-    }
-    return cached_.get();
+    if (haveCached_ && parent_ == cachedPath_)
+        return cached_.get();
+    // Items come in path order, so the next directory is often one below the last: reached
+    // from there, a deep tree costs one step per level instead of its whole depth per item.
+    const bool below = haveCached_ && parent_.size() > cachedPath_.size() &&
+                       parent_[cachedPath_.size()] == u'\\' &&
+                       parent_.compare(0, cachedPath_.size(), cachedPath_) == 0;
+    cached_ = below ? openDirectoryBeneath(cached_.get(), parent_.substr(cachedPath_.size()))
+                    : openDirectoryBeneath(root_, parent_);
+    cachedPath_ = parent_;
+    haveCached_ = cached_.valid();
+    return haveCached_ ? cached_.get() : -1;
 }
 
 int changeDirectoryMode(int dir, mode_t mode) {

@@ -94,14 +94,29 @@ uint32_t getFileAttributes(const std::u16string& path) {
     return wordOf(st) & ~FILE_ATTRIBUTE_REPARSE_POINT;
 }
 
-uint32_t getItemStatus(const std::u16string& path, CItemMeta& meta) {
-    struct stat st;
-    if (!statPath(nativePath(path), st, AT_SYMLINK_NOFOLLOW))
-        return INVALID_FILE_ATTRIBUTES;
+namespace {
+
+uint32_t statusOf(const struct stat& st, CItemMeta& meta) {
     meta.mode = static_cast<uint32_t>(st.st_mode) & kModeBits;
     meta.mtimeSec = static_cast<int64_t>(st.st_mtim.tv_sec);
     meta.mtimeNsec = static_cast<uint32_t>(st.st_mtim.tv_nsec);
     return wordOf(st);
+}
+
+} // namespace
+
+uint32_t getItemStatus(const std::u16string& path, CItemMeta& meta) {
+    struct stat st;
+    if (!statPath(nativePath(path), st, AT_SYMLINK_NOFOLLOW))
+        return INVALID_FILE_ATTRIBUTES;
+    return statusOf(st, meta);
+}
+
+uint32_t getEntryStatus(int directory, const char* name, CItemMeta& meta) {
+    struct stat st;
+    if (fstatat(directory, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return INVALID_FILE_ATTRIBUTES;
+    return statusOf(st, meta);
 }
 
 bool setFileAttributes(const std::u16string& path, uint32_t attributes) {

@@ -130,6 +130,15 @@ void CCollectVisitor::onDirectory(CProgressSink* sink, const std::u16string&,
     sink->setDetail(u"Processing: " + relPath);
 }
 
+void CCollectVisitor::onEntry(int directory, const std::string& name,
+                              const std::u16string& relPath) {
+    CItemMeta meta;
+    const uint32_t word = getEntryStatus(directory, name.c_str(), meta);
+    snapshot_.attributes.emplace(relPath, word);
+    if (word != INVALID_FILE_ATTRIBUTES)
+        snapshot_.meta.emplace(relPath, meta);
+}
+
 void CCollectVisitor::onFile(CProgressSink* sink, const std::u16string&,
                              const std::u16string& relPath) {
     snapshot_.files.push_back(relPath);
@@ -198,6 +207,7 @@ void walk(CProgressSink* sink, const std::u16string& root, const std::u16string&
         } else if (*skipReason(entry.kind)) {
             visitor.onSkipped(sink, root, entryRel, skipReason(entry.kind));
         } else if (entry.kind == EntryKind::directory) {
+            visitor.onEntry(directory.get(), entry.raw, entryRel);
             visitor.onDirectory(sink, root, entryRel);
             CDescriptor child(
                 ::openat(directory.get(), entry.raw.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -205,6 +215,7 @@ void walk(CProgressSink* sink, const std::u16string& root, const std::u16string&
                 cannotList(root + entryRel);
             walk(sink, root, entryRel, child, visitor, filter, ancestors);
         } else {
+            visitor.onEntry(directory.get(), entry.raw, entryRel);
             visitor.onFile(sink, root, entryRel);
         }
     }
@@ -243,15 +254,11 @@ CDirSnapshot scanDirectory(CProgressSink* sink, const std::u16string& root,
     sink->setStatus(u"Getting File attributes...");
     sink->setProgressRange(counter.total);
     sink->resetProgress();
+    // The collecting walk read every item's status where it stood; this stage reports them.
     auto readAttributes = [&](const PathList& paths) {
         for (const auto& path : paths) {
-            // 0 would mean "absent" to the comparison.
-            CItemMeta meta;
-            uint32_t word = getItemStatus(root + path, meta);
-            if (word == INVALID_FILE_ATTRIBUTES)
+            if (snapshot.attributes[path] == INVALID_FILE_ATTRIBUTES)
                 TK_RAISE(u"Unable to read the attributes of: " + root + path);
-            snapshot.attributes[path] = word;
-            snapshot.meta.emplace(path, meta);
             sink->stepProgress();
         }
     };

@@ -92,6 +92,10 @@ class CTreeVisitor {
                              const std::u16string& relPath) = 0;
     virtual void onFile(CProgressSink* sink, const std::u16string& root,
                         const std::u16string& relPath) = 0;
+    // Called before onDirectory and onFile with the entry's open directory and raw name, for a
+    // visitor that reads each item's status where the walk stands instead of by its path.
+    virtual void onEntry(int /*directory*/, const std::string& /*name*/,
+                         const std::u16string& /*relPath*/) {}
 
   protected:
     ~CTreeVisitor() = default;
@@ -120,6 +124,9 @@ class CCollectVisitor final : public CTreeVisitor {
                      const std::u16string& relPath) override;
     void onFile(CProgressSink* sink, const std::u16string& root,
                 const std::u16string& relPath) override;
+    // Attribute word, permission bits and time from one stat relative to the open directory;
+    // a failure is kept as an invalid word for the attribute stage to raise.
+    void onEntry(int directory, const std::string& name, const std::u16string& relPath) override;
 
   private:
     CDirSnapshot& snapshot_;

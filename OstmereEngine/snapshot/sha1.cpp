@@ -125,7 +125,9 @@ __attribute__((target("sha,sse4.1"))) void compressShaNi(uint32_t state[5], cons
 
 } // namespace
 
-bool CSha1::acceleratedAvailable() {
+namespace {
+
+bool probeAcceleration() {
 #ifdef OSTMERE_SHA_NI
     unsigned a, b, c, d;
     if (!__get_cpuid_count(7, 0, &a, &b, &c, &d) || !(b & (1u << 29)))
@@ -136,6 +138,14 @@ bool CSha1::acceleratedAvailable() {
 #else
     return false;
 #endif
+}
+
+} // namespace
+
+bool CSha1::acceleratedAvailable() {
+    // Asked once: under a hypervisor each cpuid traps, which cost more than hashing a small file.
+    static const bool available = probeAcceleration();
+    return available;
 }
 
 CSha1::CSha1(bool allowAccelerated) : accelerated_(allowAccelerated && acceleratedAvailable()) {
