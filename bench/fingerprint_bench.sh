@@ -8,6 +8,7 @@
 #   FILES=2 MIB=64 bash bench/fingerprint_bench.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/timing.sh
 
 FILES=${FILES:-4}
 MIB=${MIB:-256}
@@ -30,38 +31,11 @@ make_tree() {
     fi
     rm -rf "$TREE"
     mkdir -p "$TREE/data"
-    local i key
+    local i
     for ((i = 0; i < FILES; i++)); do
-        key=$(printf '%016x%016x' "$SEED" "$i")
-        head -c $((MIB * 1024 * 1024)) /dev/zero |
-            openssl enc -aes-128-ctr -nosalt -K "$key" -iv 00000000000000000000000000000000 \
-                >"$TREE/data/file$i.bin"
+        key_stream $((MIB * 1024 * 1024)) "$SEED" "$i" >"$TREE/data/file$i.bin"
     done
     echo "$FILES x $MIB MiB seed $SEED" >"$stamp"
-}
-
-# One timed run: "wall cpu" in seconds (cpu = user + system), output discarded. On a shared
-# machine the wall time also counts waiting for a core; the cpu time does not.
-timed_run() {
-    local TIMEFORMAT='%R %U %S' t
-    t=$({ time "$@" >/dev/null 2>&1; } 2>&1)
-    echo "$t" | awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }'
-}
-
-# Median of a column of numbers.
-median() {
-    sort -g | awk '{ v[NR] = $1 } END {
-        if (NR % 2) printf "%.3f", v[(NR + 1) / 2]
-        else printf "%.3f", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
-
-# Median of RUNS runs: "wall cpu", each the median of its own column.
-median_of_runs() {
-    local runs="" i
-    for ((i = 0; i < RUNS; i++)); do
-        runs+="$(timed_run "$@")"$'\n'
-    done
-    echo "$(printf '%s' "$runs" | cut -d' ' -f1 | median) $(printf '%s' "$runs" | cut -d' ' -f2 | median)"
 }
 
 # The fingerprint of the data directory rebuilt from openssl's digests: each file enters as
@@ -82,8 +56,8 @@ if [ "$fingerprint" != "$(expected_fingerprint)" ]; then
     exit 1
 fi
 
-read -r ostmere_wall ostmere_cpu < <(median_of_runs "$BIN" --quiet fingerprint "$TREE/data")
-read -r openssl_wall openssl_cpu < <(median_of_runs openssl sha1 "$TREE"/data/*)
+read -r ostmere_wall ostmere_cpu _ < <(median_of_runs "$BIN" --quiet fingerprint "$TREE/data")
+read -r openssl_wall openssl_cpu _ < <(median_of_runs openssl sha1 "$TREE"/data/*)
 total_mib=$((FILES * MIB))
 
 echo "tree: $FILES files x $MIB MiB ($total_mib MiB), median of $RUNS warm runs"

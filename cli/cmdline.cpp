@@ -34,6 +34,9 @@ const std::vector<OptionSpec>& optionSpecs() {
         {"keep-setuid", 0, nullptr, "also set the setuid and setgid bits the patch carries"},
         {"dry-run", 'n', nullptr,
          "check the target and the whole patch and list the changes; change nothing"},
+        {"sign", 0, "KEYFILE", "sign the patch with the secret key in KEYFILE"},
+        {"trusted-key", 0, "PUBFILE", "also trust the public key in PUBFILE (may be repeated)"},
+        {"allow-unsigned", 0, nullptr, "accept an unsigned patch even though keys are trusted"},
     };
     return specs;
 }
@@ -105,9 +108,10 @@ void takeOption(const OptionSpec& s, const char* value, ParseResult& r) {
         in.verbosity = Verbosity::verbose;
     else if (name == "json")
         in.json = true;
-    else if (s.operand)
+    else if (s.operand) {
         in.values[name] = value;
-    else
+        in.repeated[name].push_back(value);
+    } else
         in.flags.insert(name);
 }
 

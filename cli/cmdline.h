@@ -11,8 +11,9 @@
 struct Invocation {
     std::string command;
     std::vector<std::string> positional;
-    std::map<std::string, std::string> values; // options that take a value
-    std::set<std::string> flags;               // options without a value
+    std::map<std::string, std::string> values; // options that take a value (the last given)
+    std::map<std::string, std::vector<std::string>> repeated; // ...every value, in order
+    std::set<std::string> flags;                              // options without a value
     Verbosity verbosity = Verbosity::normal;
     bool json = false;
     unsigned jobs = 0; // --jobs; 0: one per core
@@ -21,6 +22,10 @@ struct Invocation {
     std::string value(const std::string& name) const {
         auto it = values.find(name);
         return it == values.end() ? std::string() : it->second;
+    }
+    std::vector<std::string> all(const std::string& name) const {
+        auto it = repeated.find(name);
+        return it == repeated.end() ? std::vector<std::string>() : it->second;
     }
 };
 

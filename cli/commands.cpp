@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include "messages.h"
+#include "trust.h"
 
 #include <chrono>
 #include <cstdio>
@@ -129,6 +130,19 @@ int runVault(const Invocation& a, ConsoleSink& sink) {
     return outcome.finish(closingLine(sink));
 }
 
+int runKeygen(const Invocation& a, ConsoleSink& sink) {
+    Outcome outcome(a, sink);
+    const std::string keyFile = a.positional[0];
+    const std::u16string keyId = createSigningKey(w(keyFile));
+    outcome.json()
+        .add("keyFile", keyFile)
+        .add("publicKeyFile", keyFile + ".pub")
+        .add("keyId", keyId);
+    if (!a.json)
+        std::printf("%s\n", utf16ToUtf8(keyId).c_str()); // the result, shown even with --quiet
+    return outcome.finish("");
+}
+
 // The part that both patch-creating commands share once the engine has written the patch.
 int finishCreation(const Invocation& a, ConsoleSink& sink, Outcome& outcome,
                    const ReportTarget& report, const std::string& patch) {
@@ -145,6 +159,7 @@ int finishCreation(const Invocation& a, ConsoleSink& sink, Outcome& outcome,
 CreateOptions createOptions(const Invocation& a) {
     CreateOptions options;
     options.compact = a.flag("compact");
+    options.signingKeyFile = w(a.value("sign"));
     return options;
 }
 
@@ -211,6 +226,7 @@ JsonObject changesJson(const PatchCheck& c) {
 
 int runDryRun(const Invocation& a, ConsoleSink& sink) {
     Outcome outcome(a, sink);
+    checkTrust(a, sink, a.positional[1], true);
     const PatchCheck check = checkPatch(&sink, w(a.positional[0]), w(a.positional[1]));
     sink.endDisplay();
     const bool refused = !check.targetMatches && !a.flag("ignore-fingerprint");
@@ -255,6 +271,8 @@ int runApply(const Invocation& a, ConsoleSink& sink) {
     if (a.flag("dry-run"))
         return runDryRun(a, sink);
     Outcome outcome(a, sink);
+    // Before the patch is read for anything else and before the target is scanned.
+    checkTrust(a, sink, a.positional[1], true);
     ReportTarget report(a.value("report"));
     if (a.json)
         outcome.json()
@@ -276,6 +294,7 @@ int runApply(const Invocation& a, ConsoleSink& sink) {
 
 int runQuery(const Invocation& a, ConsoleSink& sink) {
     Outcome outcome(a, sink);
+    checkTrust(a, sink, a.positional[0], false);
     ReportTarget report(a.positional[1]);
     tkQuerryPatch(&sink, w(a.positional[0]), report.enginePath());
     const std::string line = closingLine(sink);
@@ -288,8 +307,22 @@ int runQuery(const Invocation& a, ConsoleSink& sink) {
     return outcome.finish(line, kExitOk, report.toStdout());
 }
 
+std::string signatureText(const SignatureStatus& s) {
+    if (!s.present)
+        return "none";
+    return "key " + utf16ToUtf8(s.keyId) +
+           (s.verified ? ", verified with a trusted key" : ", not checked (no key is trusted)");
+}
+
+JsonObject signatureJson(const SignatureStatus& s) {
+    JsonObject j;
+    j.add("present", s.present).add("keyId", s.keyId).add("trusted", s.verified);
+    return j;
+}
+
 int runVerify(const Invocation& a, ConsoleSink& sink) {
     Outcome outcome(a, sink);
+    const SignatureStatus signature = checkTrust(a, sink, a.positional[0], false);
     const PatchSummary s = describePatch(&sink, w(a.positional[0]));
     sink.endDisplay();
     if (!a.json && a.verbosity != Verbosity::quiet) {
@@ -309,8 +342,12 @@ int runVerify(const Invocation& a, ConsoleSink& sink) {
                         byteText(s.originalBytes).c_str());
         std::printf("sets               %llu attribute words\n",
                     static_cast<unsigned long long>(s.attributeChanges));
+        std::printf("signature          %s\n", signatureText(signature).c_str());
     }
-    outcome.json().add("patchFile", a.positional[0]).add("patch", patchJson(s));
+    outcome.json()
+        .add("patchFile", a.positional[0])
+        .add("patch", patchJson(s))
+        .add("signature", signatureJson(signature));
     return outcome.finish("Patch structure verified.");
 }
 
@@ -358,7 +395,7 @@ const std::vector<Command>& commands() {
          "Writes PATCH, which turns a copy of OLDDIR into NEWDIR. With --compact every file\n"
          "is stored compressed, and a changed file as a delta against its older version\n"
          "when that is smaller; only this program's apply reads that format.",
-         {"report", "filter", "compact"},
+         {"report", "filter", "compact", "sign"},
          runDiff},
         {"diff-vault",
          {"NEWDIR", "VAULT", "PATCH"},
@@ -366,7 +403,7 @@ const std::vector<Command>& commands() {
          "Writes PATCH, which turns a tree in the state recorded in VAULT into NEWDIR. The\n"
          "vault's own ignore filter is used. With --compact every file is stored compressed\n"
          "(no deltas: the older files are not at hand).",
-         {"report", "update-vault", "compact"},
+         {"report", "update-vault", "compact", "sign"},
          runDiffVault},
         {"apply",
          {"DIR", "PATCH"},
@@ -376,24 +413,42 @@ const std::vector<Command>& commands() {
          "afterwards (exit status 3 when it, or a permission bit the patch carries, differs).\n"
          "Permission bits and modification times travel with the patch; setuid and setgid\n"
          "bits are set only with --keep-setuid. --dry-run reads the whole patch, hashes\n"
-         "its stored contents and checks that they make the newer tree, and lists the changes.",
-         {"report", "dry-run", "continue-on-errors", "ignore-fingerprint", "keep-setuid"},
+         "its stored contents and checks that they make the newer tree, and lists the changes.\n"
+         "\n"
+         "Trusted keys: the files --trusted-key names and every *.pub in\n"
+         "/etc/ostmere/trusted-keys/ ($OSTMERE_SYSCONFDIR/trusted-keys/) and in\n"
+         "$XDG_CONFIG_HOME/ostmere/trusted-keys/ (~/.config/ostmere/trusted-keys/). When any key\n"
+         "is trusted, a patch not signed by one of them is refused before DIR is read;\n"
+         "--allow-unsigned still accepts an unsigned one.",
+         {"report", "dry-run", "continue-on-errors", "ignore-fingerprint", "keep-setuid",
+          "trusted-key", "allow-unsigned"},
          runApply},
         {"query",
          {"PATCH", "REPORT"},
          "write the XML diff report of a patch",
-         "Writes the XML diff report of an existing PATCH to REPORT ('-' for stdout).",
-         {},
+         "Writes the XML diff report of an existing PATCH to REPORT ('-' for stdout). A patch\n"
+         "not signed by a trusted key is refused as by apply.",
+         {"trusted-key", "allow-unsigned"},
          runQuery},
         {"verify",
          {"PATCH"},
          "check the structure of a patch",
          "Checks the structure of PATCH (header, information block, paths, file records\n"
-         "against the file table) and prints what it holds; changes nothing. For a compact\n"
-         "patch every record's digest is checked and every content that can be decoded\n"
-         "without the target is decoded and checked against its content id.",
-         {},
+         "against the file table) and its signature, and prints what it holds; changes\n"
+         "nothing. For a compact patch every record's digest is checked and every content\n"
+         "that can be decoded without the target is decoded and checked against its content\n"
+         "id. A patch not signed by a trusted key is refused as by apply.",
+         {"trusted-key", "allow-unsigned"},
          runVerify},
+        {"keygen",
+         {"KEYFILE"},
+         "make a key pair for signing patches",
+         "Writes a new secret key to KEYFILE (mode 0600) and its public key to KEYFILE.pub, and\n"
+         "prints the key id. Neither file may exist yet. Sign patches with 'diff --sign\n"
+         "KEYFILE'; install KEYFILE.pub in /etc/ostmere/trusted-keys/ on the machines that\n"
+         "apply them.",
+         {},
+         runKeygen},
     };
     return table;
 }

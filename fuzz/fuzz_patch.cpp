@@ -1,11 +1,13 @@
-// Hostile patch files: the information block, the file table, each stored file, the query, and
-// the application to a scratch directory. The two lowest bits of the input's length choose the
-// flags "continue on errors" and "ignore fingerprint", so every input replays the same way.
+// Hostile patch files: the signature check, the information block, the file table and the
+// records after it, each stored file, the query, and the application to a scratch directory. The
+// two lowest bits of the input's length choose the flags "continue on errors" and "ignore
+// fingerprint", so every input replays the same way.
 #include "core/fileReader.h"
 #include "fuzzsupport.h"
 #include "patch/compactformat.h"
 #include "patch/patchformat.h"
 
+#include <cstdlib>
 #include <cstring>
 
 using namespace ostmere;
@@ -122,6 +124,41 @@ bool extractAll(QuietSink& sink, const fs::path& patch, bool tolerant) {
     return inside;
 }
 
+// A key pair of this process, made once.
+struct FuzzKeys {
+    FuzzKeys() : secret(scratch() / "fuzz.key"), trusted(secret.string() + ".pub") {
+        createSigningKey(u16(secret));
+    }
+    fs::path secret, trusted;
+};
+
+// The signature record at the end is found and read before anything else of a patch, with and
+// without a trusted key. The input signed here must then verify, and its trailing records
+// (the signature after whatever the input holds there) must read or be refused cleanly.
+void checkSignatures(QuietSink& sink, const fs::path& patch) {
+    static const FuzzKeys keys;
+    for (bool trustKey : {false, true}) {
+        TrustOptions trust;
+        if (trustKey)
+            trust.trustedKeyFiles.push_back(u16(keys.trusted));
+        try {
+            checkPatchSignature(&sink, u16(patch), trust);
+        } catch (const CTKErr&) {
+        }
+    }
+    const fs::path signedCopy = scratch() / "signed.tkp";
+    fs::copy_file(patch, signedCopy, fs::copy_options::overwrite_existing);
+    signPatch(&sink, u16(signedCopy), u16(keys.secret));
+    TrustOptions trust;
+    trust.trustedKeyFiles.push_back(u16(keys.trusted));
+    if (!checkPatchSignature(&sink, u16(signedCopy), trust).verified)
+        std::abort(); // a patch signed by the trusted key must verify
+    try {
+        loadPatchInfo(&sink, u16(signedCopy));
+    } catch (const CTKErr&) {
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -129,6 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const fs::path patch = scratch() / "input.tkp";
     writeInput(patch, data, size);
     QuietSink sink;
+    checkSignatures(sink, patch);
     // Compact records are read whether or not the patch as a whole passes its digest.
     try {
         CInputFile in(u16(patch));

@@ -3,7 +3,8 @@
 # Extra package names may be given; scripts/screenshot.sh adds xvfb and xauth.
 set -euo pipefail
 packages=(g++ cmake make pkg-config libgtest-dev libgmock-dev libpugixml-dev qt6-base-dev
-          qt6-svg-dev openssl rsync time python3 clang-format git libsodium-dev libzstd-dev zstd dpkg-dev "$@")
+          qt6-svg-dev openssl rsync time python3 clang-format git libsodium-dev libssl-dev libzstd-dev
+          zstd dpkg-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -48,6 +48,9 @@ patch "$work/base" "$work/changed" "$corpus/patch/compact-changes.tkp" --filter 
 patch "$work/empty" "$work/climb" "$work/climb.tkp"
 perl -0777 -pe 's/a\0_\0\.\0\.\0_\0\.\0\.\0_\0x\0/a\0\/\0.\0.\0\/\0.\0.\0\/\0x\0/g' \
     "$work/climb.tkp" >"$corpus/patch/climb-with-slash.tkp"
+# Signed: the signature record ends the patch, after the file table and the metadata record.
+"$cli" keygen "$work/seed.key" >/dev/null
+patch "$work/base" "$work/changed" "$corpus/patch/signed.tkp" --filter '*.tmp' --sign "$work/seed.key"
 # A writer that stopped before setting the completion flag.
 cp "$corpus/patch/changes.tkp" "$corpus/patch/unfinished.tkp"
 printf '\0' | dd of="$corpus/patch/unfinished.tkp" bs=1 seek=30 conv=notrunc status=none

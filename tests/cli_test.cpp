@@ -76,7 +76,8 @@ const std::vector<std::string> kCommandLines = {
     "  diff-vault   write a patch from a vault's state to NEWDIR\n",
     "  apply        apply a patch to a directory, checked by fingerprints\n",
     "  query        write the XML diff report of a patch\n",
-    "  verify       check the structure of a patch\n"};
+    "  verify       check the structure of a patch\n",
+    "  keygen       make a key pair for signing patches\n"};
 const std::string kTryHelp = "\nTry 'ostmere --help'.\n";
 const std::string kExitStatuses =
     "Exit status:\n  0    success\n  1    error (the reason on stderr, after \"ostmere:\")\n"
@@ -90,6 +91,7 @@ const std::string kPatchSummary = "older fingerprint  d7b1872c73b53e0ffd9cf39a6b
                                   "creates            1 directories\n"
                                   "stores             1 new and 0 changed files, 0 B\n"
                                   "sets               2 attribute words\n"
+                                  "signature          none\n"
                                   "Patch structure verified.\n";
 
 std::vector<std::string> withUsage(std::vector<std::string> parts) {
@@ -216,13 +218,14 @@ const std::vector<CliCase>& cliCases() {
          kNothing},
         {{"help", "apply"},
          0,
-         holds({"Usage: ostmere apply DIR PATCH [--report FILE] [--dry-run] [--continue-on-errors] "
-                "[--ignore-fingerprint] [--keep-setuid]\n",
-                "  -n, --dry-run              check the target and the whole patch and list the "
-                "changes; change nothing\n",
-                "      --report FILE          also write an XML diff report to FILE ('-' for "
-                "stdout)\n",
-                kExitStatuses}),
+         holds(
+             {"Usage: ostmere apply DIR PATCH [--report FILE] [--dry-run] [--continue-on-errors] "
+              "[--ignore-fingerprint] [--keep-setuid] [--trusted-key PUBFILE] [--allow-unsigned]\n",
+              "  -n, --dry-run              check the target and the whole patch and list the "
+              "changes; change nothing\n",
+              "      --report FILE          also write an XML diff report to FILE ('-' for "
+              "stdout)\n",
+              kExitStatuses}),
          kNothing},
         {{"fingerprint", "--help"}, 0, startsWith("Usage: ostmere fingerprint DIR"), kNothing},
         {{"fingerprint", "-h", "--bogus-after-help"},
@@ -232,7 +235,7 @@ const std::vector<CliCase>& cliCases() {
         {{"diff-vault", "x", "-h"},
          0,
          startsWith("Usage: ostmere diff-vault NEWDIR VAULT PATCH [--report FILE] [--update-vault] "
-                    "[--compact]\n"),
+                    "[--compact] [--sign KEYFILE]\n"),
          kNothing},
         // the patch's structure, its report on stdout, machine-readable outcomes
         {{"verify", "@T/p.tkp"}, 0, exactly(kPatchSummary), kNothing},

@@ -11,6 +11,10 @@ using namespace testing_support;
 
 namespace {
 
+// What apply says of a patch when no key is trusted, before anything else.
+const std::string kNotAuthenticated =
+    "ostmere: notice: the patch is not signed and no key is trusted: it was not authenticated\n";
+
 // stdout and stderr are files, so no progress is shown: only the closing line and errors.
 CliRun ostmere(const TempDir& dir, const std::vector<std::string>& arguments) {
     return runCli(arguments, dir.path());
@@ -38,13 +42,14 @@ TEST_F(CliApply, VerifiedFingerprintExitsZero) {
     CliRun run = ostmere(base, {"apply", base / "target", patch});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "New fingerprint verified.\n");
-    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.err, kNotAuthenticated);
 }
 
 TEST_F(CliApply, MismatchAfterApplyingExitsThree) {
     CliRun run = ostmere(base, {"apply", base / "target", patch, "--continue-on-errors"});
     EXPECT_EQ(run.status, 3);
-    EXPECT_EQ(run.err, "ostmere: After patch has been aplied fingerprints do not match.\n");
+    EXPECT_EQ(run.err, kNotAuthenticated +
+                           "ostmere: After patch has been aplied fingerprints do not match.\n");
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(readFile(base / "target/b"), "3"); // the rest was applied
 }
@@ -52,8 +57,10 @@ TEST_F(CliApply, MismatchAfterApplyingExitsThree) {
 TEST_F(CliApply, StoppedRunExitsOneWithTheEngineError) {
     CliRun run = ostmere(base, {"apply", base / "target", patch});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(
-        run.err.rfind("ostmere: Unable to remove item. " + (base / "target/gone").string(), 0), 0u)
+    EXPECT_EQ(run.err.rfind(kNotAuthenticated + "ostmere: Unable to remove item. " +
+                                (base / "target/gone").string(),
+                            0),
+              0u)
         << run.err;
     // The engine's full text only with --verbose.
     copyTree(base / "older", base / "again");
@@ -82,8 +89,8 @@ TEST_F(CliApply, DifferentTargetIsRefusedWithStatusFour) {
         EXPECT_EQ(describeTree(base / "target"), before);
     }
     CliRun run = ostmere(base, {"apply", base / "target", patch});
-    EXPECT_EQ(run.err, "ostmere: Trying to apply a patch to dirrectory with different "
-                       "fingerprint.\n");
+    EXPECT_EQ(run.err, kNotAuthenticated + "ostmere: Trying to apply a patch to dirrectory with "
+                                           "different fingerprint.\n");
 }
 
 TEST_F(CliApply, DryRunListsTheChangesAndChangesNothing) {
@@ -117,7 +124,8 @@ TEST_F(CliApply, DryRunRefusesStoredContentThatDoesNotMakeTheNewerTree) {
     const auto before = describeTree(base / "target");
     CliRun run = ostmere(base, {"apply", "--dry-run", base / "target", base / "bad.tkp"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "ostmere: The patch's stored contents do not make its newer tree: " +
+    EXPECT_EQ(run.err, kNotAuthenticated +
+                           "ostmere: The patch's stored contents do not make its newer tree: " +
                            (base / "bad.tkp").string() + "\n");
     EXPECT_EQ(describeTree(base / "target"), before);
 }

@@ -129,4 +129,14 @@ TEST_F(Signed, EveryByteFlipIsRefused) {
     }
 }
 
+// A byte 0x19 where a signature record would begin is not a signature: the bytes there belong
+// to an unsigned patch's file table or metadata record and may take any value.
+TEST_F(Signed, ATagByteAloneDoesNotMakeAPatchSigned) {
+    std::string bytes = readFile(unsignedPatch);
+    bytes[bytes.size() - 140] = 0x19;
+    writeFile(base / "t.tkp", bytes);
+    EXPECT_EQ(check(base / "t.tkp", {}), "unsigned ");
+    EXPECT_EQ(check(base / "t.tkp", {key}).rfind("The patch is not signed", 0), 0u);
+}
+
 } // namespace

@@ -233,7 +233,7 @@ CReplacingFile::CReplacingFile(const std::u16string& path) : path_(path) {
     for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
         temp_ = temporaryName(resolved.leaf, attempt);
         fd = ::openat(directory_.get(), temp_.c_str(),
-                      O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+                      O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
         if (fd < 0 && errno != EEXIST)
             break;
     }

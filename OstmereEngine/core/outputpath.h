@@ -26,7 +26,8 @@ void requireSafeOutputs(const COutputRoles& roles);
 // A new content for a file, written to a temporary file beside it and renamed over it by
 // commit() once complete and synced. Until then the earlier file stays as it was; without a
 // commit the temporary file is removed. The replaced file's mode (and owner, for root) carry
-// over. Temporary files that killed runs left in the directory are removed on the way.
+// over. Temporary files that killed runs left in the directory are removed on the way. The
+// temporary file is open for reading too, so that what was written can be signed before commit.
 class CReplacingFile {
   public:
     explicit CReplacingFile(const std::u16string& path);

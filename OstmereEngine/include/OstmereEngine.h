@@ -198,6 +198,9 @@ struct CreateOptions {
     // Files are coded in independent frames of this many bytes (at most 32 MiB), which bounds
     // the memory of writing and applying a patch whatever the file sizes.
     uint64_t frameSize = 4ull << 20;
+    // A secret key file: the patch is signed with it before it is put in place; empty for an
+    // unsigned patch. A key file that cannot be used is refused before anything is scanned.
+    std::u16string signingKeyFile;
 };
 
 // tkDiffCreatePatch and tkCreatePatchVault with a choice of format. With default options they

@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <optional>
 
 TK_MODULE("tkdiff");
 
@@ -136,6 +137,8 @@ void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16strin
     out.writeQword(tablePosition);
     out.writeDword(1);
     flushPatch(out);
+    if (store.signer)
+        appendSignature(sink, out, *store.signer);
     target.commit();
 }
 
@@ -153,10 +156,26 @@ void createPatch(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& older, 
     timer->stop();
 }
 
+namespace {
+
+// The key is read before anything is scanned or written: a bad key file costs nothing.
+std::optional<CSigningKey> signerOf(const CreateOptions& options) {
+    if (options.signingKeyFile.empty())
+        return std::nullopt;
+    return readSigningKey(options.signingKeyFile);
+}
+
+const CSigningKey* pointerTo(const std::optional<CSigningKey>& key) {
+    return key ? &*key : nullptr;
+}
+
+} // namespace
+
 void diffCreatePatch(CProgressSink* sink, std::u16string olderDir, std::u16string newerDir,
                      const std::u16string& patchFile, const std::u16string& reportFile,
                      const std::u16string& filter, CCreationHook* hook,
                      const CreateOptions& options) {
+    const std::optional<CSigningKey> signer = signerOf(options);
     olderDir = normalizePath(olderDir);
     newerDir = normalizePath(newerDir);
     CTimer timer;
@@ -171,13 +190,15 @@ void diffCreatePatch(CProgressSink* sink, std::u16string olderDir, std::u16strin
     CDirSnapshot newer = scanDirectory(sink, newerDir, filter);
     CDirSnapshot older = scanDirectory(sink, olderDir, filter);
     // Only here is the older tree at hand to code changed files against.
-    createPatch(sink, newer, older, &timer, patchFile, reportFile, hook, {options, &older});
+    createPatch(sink, newer, older, &timer, patchFile, reportFile, hook,
+                {options, &older, pointerTo(signer)});
     sink->setStatus(u"Patch created ok.");
 }
 
 void createPatchVault(CProgressSink* sink, std::u16string newerDir, const std::u16string& patchFile,
                       const std::u16string& vaultFile, const std::u16string& reportFile,
                       bool updateVault, CCreationHook* hook, const CreateOptions& options) {
+    const std::optional<CSigningKey> signer = signerOf(options);
     newerDir = normalizePath(newerDir);
     CTimer timer;
     timer.start();
@@ -193,7 +214,8 @@ void createPatchVault(CProgressSink* sink, std::u16string newerDir, const std::u
                         {newerDir}});
     CDirSnapshot older = readVault(sink, vaultFile);
     CDirSnapshot newer = scanDirectory(sink, newerDir, older.filterText);
-    createPatch(sink, newer, older, &timer, patchFile, reportFile, hook, {options, nullptr});
+    createPatch(sink, newer, older, &timer, patchFile, reportFile, hook,
+                {options, nullptr, pointerTo(signer)});
     // Reached only when every stored file had the id the scan gave it, so the vault records
     // exactly what the patch ships.
     if (updateVault)

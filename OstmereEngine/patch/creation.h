@@ -2,6 +2,7 @@
 #pragma once
 
 #include "compare/patchinfo.h"
+#include "patch/signature.h"
 #include "snapshot/dirscan.h"
 
 namespace ostmere {
@@ -21,17 +22,19 @@ class CCreationHook {
 struct PatchStore {
     CreateOptions options;
     const CDirSnapshot* older = nullptr;
+    const CSigningKey* signer = nullptr; // signs the complete patch; null: unsigned
 };
 
 void createPatch(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& older, CTimer* timer,
                  const std::u16string& patchFile, const std::u16string& reportFile,
                  CCreationHook* hook = nullptr, const PatchStore& store = {});
-// newerIds: the file ids the scan computed; every stored file must still have its id.
+// newerIds: the file ids the scan computed; every stored file must still have its id. With a
+// signer the patch is signed before it takes the place of an earlier file.
 void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16string& newerRoot,
                 const TextMap& newerIds, const std::u16string& patchFile,
                 const PatchStore& store = {});
 
-// tkDiffCreatePatch and tkCreatePatchVault with a hook.
+// tkDiffCreatePatch and tkCreatePatchVault with a hook and options (format, signing key).
 void diffCreatePatch(CProgressSink* sink, std::u16string olderDir, std::u16string newerDir,
                      const std::u16string& patchFile, const std::u16string& reportFile,
                      const std::u16string& filter, CCreationHook* hook,

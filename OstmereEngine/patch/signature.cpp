@@ -1,8 +1,10 @@
 #include "patch/signature.h"
 
+#include "core/byteprogress.h"
 #include "core/descriptor.h"
 #include "core/platform.h"
 #include "core/tkerr.h"
+#include "patch/sha256.h"
 
 #include <cerrno>
 #include <cstring>
@@ -16,7 +18,7 @@ namespace ostmere {
 
 namespace {
 
-constexpr size_t kDigestBytes = crypto_hash_sha256_BYTES;
+constexpr size_t kDigestBytes = CSha256::kDigestBytes;
 constexpr size_t kSignatureBytes = crypto_sign_BYTES;
 // tag, version DWORD, key id string (tag, DWORD length, 16 code units), digest, signature
 constexpr size_t kHeaderBytes = 1 + 5 + 1 + 5 + 2 * kKeyIdLength;
@@ -45,7 +47,9 @@ template <size_t N> bool fromBase64(const std::string& text, std::array<uint8_t,
 
 std::u16string keyIdOf(const uint8_t* publicKey) {
     uint8_t digest[kDigestBytes];
-    crypto_hash_sha256(digest, publicKey, crypto_sign_PUBLICKEYBYTES);
+    CSha256 sha;
+    sha.update(publicKey, crypto_sign_PUBLICKEYBYTES);
+    sha.finish(digest);
     char hex[kKeyIdLength + 1];
     sodium_bin2hex(hex, sizeof hex, digest, kKeyIdLength / 2);
     return utf8ToUtf16(hex);
@@ -56,11 +60,17 @@ std::string keyLine(const char* tag, const std::u16string& keyId, const std::str
     return std::string(tag) + " " + utf16ToUtf8(keyId) + " " + key + "\n";
 }
 
-void writeNewFile(const std::u16string& path, const std::string& text, mode_t mode) {
+CDescriptor createNewFile(const std::u16string& path, mode_t mode) {
     CDescriptor fd(::open(nativePath(path).c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
     if (!fd)
         TK_RAISE(u"Unable to create a key file (it must not exist yet): " + path);
+    return fd;
+}
+
+void writeKeyFile(const CDescriptor& fd, const std::u16string& path, const std::string& text,
+                  mode_t mode) {
+    // The mode is set again: the umask must not open a secret key to others.
     if (fchmod(fd.get(), mode) != 0 ||
         ::write(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
         fsync(fd.get()) != 0)
@@ -75,8 +85,10 @@ CKeyLine readKeyLine(const std::u16string& path) {
     CDescriptor fd(::open(nativePath(path).c_str(), O_RDONLY | O_CLOEXEC));
     char buffer[512];
     ssize_t n = fd ? ::read(fd.get(), buffer, sizeof buffer - 1) : -1;
-    if (n <= 0)
-        TK_RAISE(u"Unable to read a key file: " + path);
+    if (n < 0)
+        TK_RAISE_SYSTEM(u"Unable to read a key file: " + path);
+    if (n == 0)
+        TK_RAISE(u"Not a key file of this program: " + path);
     std::string text(buffer, static_cast<size_t>(n));
     CKeyLine line;
     size_t a = text.find(' '), b = a == std::string::npos ? a : text.find(' ', a + 1);
@@ -103,8 +115,8 @@ bool readKey(const std::u16string& path, const char* tag, std::u16string& keyId,
 
 // SHA-256 of the first `length` bytes of the file, through the sink's work buffer.
 void hashPrefix(CProgressSink* sink, CFileReader& file, uint64_t length, uint8_t* digest) {
-    crypto_hash_sha256_state state;
-    crypto_hash_sha256_init(&state);
+    CSha256 sha;
+    CByteProgressSink* bytes = byteSinkOf(sink);
     file.seek(0);
     file.adviseSequential();
     uint8_t* buffer = sink->getBuffer();
@@ -114,10 +126,11 @@ void hashPrefix(CProgressSink* sink, CFileReader& file, uint64_t length, uint8_t
         size_t got = file.read(buffer, n);
         if (got == 0)
             TK_RAISE(u"Unable to read a buffer from a patch.");
-        crypto_hash_sha256_update(&state, buffer, got);
+        sha.update(buffer, got);
         done += got;
+        reportBytes(bytes, got); // a cancel can stop the pass over a large patch
     }
-    crypto_hash_sha256_final(&state, digest);
+    sha.finish(digest);
 }
 
 std::string recordHeader(const std::u16string& keyId) {
@@ -144,19 +157,82 @@ std::string signedMessage(const uint8_t* digest, const std::string& header) {
     return std::string(reinterpret_cast<const char*>(digest), kDigestBytes) + header;
 }
 
+std::string signatureRecord(CProgressSink* sink, CFileReader& patch, uint64_t length,
+                            const CSigningKey& key) {
+    requireSodium();
+    uint8_t digest[kDigestBytes];
+    hashPrefix(sink, patch, length, digest);
+    const std::string header = recordHeader(key.keyId);
+    const std::string message = signedMessage(digest, header);
+    uint8_t signature[kSignatureBytes];
+    crypto_sign_detached(signature, nullptr, reinterpret_cast<const uint8_t*>(message.data()),
+                         message.size(), key.secret.data());
+    return header + std::string(reinterpret_cast<const char*>(digest), sizeof digest) +
+           std::string(reinterpret_cast<const char*>(signature), sizeof signature);
+}
+
+void writeRecord(CFileReader& out, uint64_t at, const std::string& record) {
+    out.seek(at);
+    out.writeBuffer(record.data(), record.size());
+    if (!out.flush())
+        TK_RAISE(u"Unable write buffer to a patch. exp:" + decimal(kRecordBytes) + u" actual:0");
+}
+
+uint64_t patchLength(CFileReader& patch, const std::u16string& patchFile) {
+    const int64_t size = patch.size();
+    if (size < 0)
+        TK_RAISE(u"Unable to get a file  size:" + patchFile);
+    return static_cast<uint64_t>(size);
+}
+
+// The key id of the signature record that begins at `at`, or nothing when the bytes there are
+// not the header of one. Only the exact header counts: a byte 0x19 that happens to lie there in
+// an unsigned patch's file table does not make it signed (its reader, which reads the records
+// in order, would find the record anyway).
+std::u16string recordKeyId(CFileReader& in, uint64_t at) {
+    char header[kHeaderBytes];
+    in.seek(at);
+    if (in.read(header, sizeof header) != sizeof header)
+        return u"";
+    std::u16string keyId;
+    for (size_t i = kHeaderBytes - 2 * kKeyIdLength; i < kHeaderBytes; i += 2)
+        keyId += static_cast<char16_t>(static_cast<uint8_t>(header[i]) |
+                                       static_cast<uint8_t>(header[i + 1]) << 8);
+    if (!isLowerHex(keyId, kKeyIdLength) ||
+        recordHeader(keyId) != std::string(header, sizeof header))
+        return u"";
+    return keyId;
+}
+
 } // namespace
 
 std::u16string generateKeyPair(const std::u16string& keyFile) {
     requireSodium();
+    const std::u16string publicFile = keyFile + u".pub";
+    // Both files are claimed before either is written, so a refusal leaves neither behind.
+    CDescriptor secretFd = createNewFile(keyFile, 0600);
+    CDescriptor publicFd;
+    try {
+        publicFd = createNewFile(publicFile, 0644);
+    } catch (const CTKErr&) {
+        ::unlink(nativePath(keyFile).c_str());
+        throw;
+    }
     uint8_t publicKey[crypto_sign_PUBLICKEYBYTES];
     uint8_t secret[crypto_sign_SECRETKEYBYTES];
     crypto_sign_keypair(publicKey, secret);
     const std::u16string keyId = keyIdOf(publicKey);
-    writeNewFile(keyFile, keyLine(kSecretTag, keyId, toBase64(secret, sizeof secret)), 0600);
+    std::string secretLine = keyLine(kSecretTag, keyId, toBase64(secret, sizeof secret));
     sodium_memzero(secret, sizeof secret);
-    writeNewFile(keyFile + u".pub",
+    writeKeyFile(secretFd, keyFile, secretLine, 0600);
+    sodium_memzero(secretLine.data(), secretLine.size());
+    writeKeyFile(publicFd, publicFile,
                  keyLine(kPublicTag, keyId, toBase64(publicKey, sizeof publicKey)), 0644);
     return keyId;
+}
+
+CSigningKey::~CSigningKey() {
+    sodium_memzero(secret.data(), secret.size());
 }
 
 CSigningKey readSigningKey(const std::u16string& keyFile) {
@@ -174,30 +250,21 @@ CTrustedKey readTrustedKey(const std::u16string& publicKeyFile) {
     return key;
 }
 
+void appendSignature(CProgressSink* sink, CFileReader& patch, const CSigningKey& key) {
+    const uint64_t length = patchLength(patch, u"");
+    writeRecord(patch, length, signatureRecord(sink, patch, length, key));
+}
+
 void appendSignature(CProgressSink* sink, const std::u16string& patchFile, const CSigningKey& key) {
-    requireSodium();
-    uint8_t digest[kDigestBytes];
+    std::string record;
     uint64_t length;
     {
         CInputFile in(patchFile);
-        const int64_t size = in.size();
-        if (size < 0)
-            TK_RAISE(u"Unable to get a file  size:" + patchFile);
-        length = static_cast<uint64_t>(size);
-        hashPrefix(sink, in, length, digest);
+        length = patchLength(in, patchFile);
+        record = signatureRecord(sink, in, length, key);
     }
-    const std::string header = recordHeader(key.keyId);
-    const std::string message = signedMessage(digest, header);
-    uint8_t signature[kSignatureBytes];
-    crypto_sign_detached(signature, nullptr, reinterpret_cast<const uint8_t*>(message.data()),
-                         message.size(), key.secret.data());
     COutputFile out(patchFile);
-    out.seek(length);
-    out.writeBuffer(header.data(), header.size());
-    out.writeBuffer(digest, sizeof digest);
-    out.writeBuffer(signature, sizeof signature);
-    if (!out.flush())
-        TK_RAISE(u"Unable write buffer to a patch. exp:" + decimal(kRecordBytes) + u" actual:0");
+    writeRecord(out, length, record);
 }
 
 CSignatureCheck checkSignature(CProgressSink* sink, const std::u16string& patchFile,
@@ -207,13 +274,9 @@ CSignatureCheck checkSignature(CProgressSink* sink, const std::u16string& patchF
     CInputFile in(patchFile);
     const int64_t size = in.size();
     if (size >= static_cast<int64_t>(kRecordBytes)) {
-        in.seek(static_cast<uint64_t>(size) - kRecordBytes);
-        uint8_t tag = 0;
-        if (in.read(&tag, 1) == 1 && tag == TYPE_SIGNATURE) {
-            check.present = true;
-            check.signedEnd = static_cast<uint64_t>(size) - kRecordBytes;
-            check.keyId = readSignatureRecord(in);
-        }
+        check.signedEnd = static_cast<uint64_t>(size) - kRecordBytes;
+        check.keyId = recordKeyId(in, check.signedEnd);
+        check.present = !check.keyId.empty();
     }
     if (!check.present) {
         if (!trusted.empty() && !allowUnsigned)

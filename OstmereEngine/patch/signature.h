@@ -17,6 +17,7 @@ constexpr uint32_t kSignatureRecordVersion = 1;
 constexpr size_t kKeyIdLength = 16; // hexadecimal digits
 
 struct CSigningKey {
+    ~CSigningKey(); // wipes the secret
     std::u16string keyId;
     std::array<uint8_t, 64> secret;
 };
@@ -35,6 +36,8 @@ CTrustedKey readTrustedKey(const std::u16string& publicKeyFile);
 // Appends the signature record to a complete patch: key id, SHA-256 of every byte before the
 // record, and the Ed25519 signature over that digest and the record's header.
 void appendSignature(CProgressSink* sink, const std::u16string& patchFile, const CSigningKey& key);
+// The same for a patch open for reading and writing (the temporary file of its creation).
+void appendSignature(CProgressSink* sink, CFileReader& patch, const CSigningKey& key);
 
 struct CSignatureCheck {
     bool present = false;   // the patch ends with a signature record
