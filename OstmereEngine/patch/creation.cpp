@@ -16,9 +16,9 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <optional>
 
 TK_MODULE("tkdiff");
 
