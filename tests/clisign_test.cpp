@@ -102,7 +102,12 @@ TEST_F(CliSign, SignedDiffVerifiesAndABadKeyWritesNothing) {
          "ostmere: Not a secret key file of this program: " + key.string() + ".pub\n"},
         {base / "older/a",
          "ostmere: Not a key file of this program: " + (base / "older/a").string() + "\n"},
+        {base / "shared.key",
+         "ostmere: Refusing a secret key file that group or others may read (make it mode 0600): " +
+             (base / "shared.key").string() + "\n"},
     };
+    fs::copy_file(key, base / "shared.key");
+    fs::permissions(base / "shared.key", fs::perms(0640));
     for (const auto& c : cases) {
         writeFile(base / "earlier.tkp", "earlier patch");
         for (const char* command : {"diff", "diff-vault"}) {

@@ -240,6 +240,12 @@ CSigningKey readSigningKey(const std::u16string& keyFile) {
     // The public half is the second half of the secret key; the id must be its id.
     if (!readKey(keyFile, kSecretTag, key.keyId, key.secret, 32))
         TK_RAISE(u"Not a secret key file of this program: " + keyFile);
+    // As ssh does: a secret key that others could have read may be known to them.
+    struct stat st;
+    if (::stat(nativePath(keyFile).c_str(), &st) != 0 || (st.st_mode & 077))
+        TK_RAISE(u"Refusing a secret key file that group or others may read (make it mode "
+                 u"0600): " +
+                 keyFile);
     return key;
 }
 
