@@ -1,6 +1,7 @@
 // The descriptor and stream file classes and item removal.
 #include "core/fileReader.h"
 #include "core/fileio.h"
+#include "core/itemcontent.h"
 #include "expecterr.h"
 #include "testsupport.h"
 
@@ -34,9 +35,7 @@ TEST(FileOpenErrors, EachClassNamesThePathInItsOwnText) {
     const Case cases[] = {
         {"input constructor", [&] { CInputFile f(missing); }, u"Unable to ioen file:" + missing},
         {"input open", [&] { CInputFile().open(missing); }, u"Unable to ioen file:" + missing},
-        {"stream constructor", [&] { CStreamInputFile f(missing); },
-         u"Unable to open file:" + missing},
-        {"stream open", [&] { CStreamInputFile().open(missing); },
+        {"item content open", [&] { CItemContent().open(missing); },
          u"Unable to open file:" + missing},
         {"output constructor", [&] { COutputFile f(noParent); },
          u"Unable to open file:" + noParent},
@@ -156,24 +155,29 @@ TEST(OutputFile, SmallAndLargeWritesLandInOrderAndSeekOverwrites) {
     EXPECT_EQ(readFile(tmp / "out"), "aZ" + big + "cd");
 }
 
-TEST(StreamInputFile, ReadsCountsAndClosesItsStream) {
+TEST(ItemContent, ReadsCountsAndClosesItsDescriptor) {
     TempDir tmp;
     writeFile(tmp / "f", "0123456789");
+    fs::create_symlink("f", tmp / "l");
     const size_t descriptors = openDescriptors();
     {
-        CStreamInputFile s(u16(tmp / "f"));
+        CItemContent c;
+        ASSERT_TRUE(c.open(u16(tmp / "f")));
         char buf[8];
-        EXPECT_EQ(s.read(buf, 4), 4u);
+        EXPECT_EQ(c.size(), 10u);
+        EXPECT_EQ(c.read(buf, 4), 4u);
         EXPECT_EQ(std::string(buf, 4), "0123");
-        EXPECT_EQ(s.read(buf, 8), 6u);
+        EXPECT_EQ(c.read(buf, 8), 6u);
         EXPECT_EQ(std::string(buf, 6), "456789");
-        EXPECT_EQ(s.read(buf, 8), 0u);
-        CInputFile d(u16(tmp / "f"));
-        CStreamInputFile later;
-        EXPECT_EQ(later.read(buf, 8), 0u) << "a stream that was never opened reads nothing";
-        later.open(u16(tmp / "f"));
-        EXPECT_EQ(later.read(buf, 2), 2u);
+        EXPECT_EQ(c.read(buf, 8), 0u);
+        EXPECT_TRUE(c.sizeUnchanged());
         EXPECT_GT(openDescriptors(), descriptors);
+        // The same object opened again reads a link as its own text, never what it points at.
+        ASSERT_TRUE(c.open(u16(tmp / "l")));
+        EXPECT_TRUE(c.isLink());
+        EXPECT_EQ(c.read(buf, 8), 1u);
+        EXPECT_EQ(buf[0], 'f');
+        EXPECT_FALSE(CItemContent().open(u16(tmp.path()))) << "a directory has no content";
     }
     EXPECT_EQ(openDescriptors(), descriptors);
 }

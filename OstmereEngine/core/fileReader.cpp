@@ -211,31 +211,4 @@ void COutputFile::adopt(int fd) {
     fd_ = fd;
 }
 
-CStreamInputFile::~CStreamInputFile() {
-    if (stream_)
-        fclose(stream_);
-}
-
-void CStreamInputFile::open(const std::u16string& path) {
-    if (stream_)
-        fclose(stream_);
-    stream_ = nullptr;
-    int fd = openForReading(path);
-    if (fd >= 0 && !(stream_ = fdopen(fd, "rb")))
-        close(fd);
-    if (!stream_)
-        TK_RAISE_SYSTEM(u"Unable to open file:" + path);
-    // Reads come in work-buffer sized chunks; the stream's own buffer would only add a copy.
-    setvbuf(stream_, nullptr, _IONBF, 0);
-}
-
-void CStreamInputFile::adviseSequential() {
-    if (stream_)
-        posix_fadvise(fileno(stream_), 0, 0, POSIX_FADV_SEQUENTIAL);
-}
-
-size_t CStreamInputFile::read(void* buffer, size_t n) {
-    return stream_ ? fread(buffer, 1, n, stream_) : 0;
-}
-
 } // namespace ostmere

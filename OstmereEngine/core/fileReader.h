@@ -116,19 +116,4 @@ class COutputFile : public CFileReader {
     void adopt(int fd);
 };
 
-class CStreamInputFile {
-  public:
-    CStreamInputFile() = default;
-    explicit CStreamInputFile(const std::u16string& path) { open(path); }
-    ~CStreamInputFile();
-    CStreamInputFile(const CStreamInputFile&) = delete;
-    CStreamInputFile& operator=(const CStreamInputFile&) = delete;
-    void open(const std::u16string& path);
-    size_t read(void* buffer, size_t n);
-    void adviseSequential();
-
-  private:
-    FILE* stream_ = nullptr;
-};
-
 } // namespace ostmere

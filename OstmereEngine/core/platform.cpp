@@ -44,32 +44,6 @@ EntryKind kindOf(mode_t mode) {
     return EntryKind::file;
 }
 
-bool kindOfType(unsigned char type, EntryKind& kind) {
-    switch (type) {
-    case DT_DIR:
-        kind = EntryKind::directory;
-        return true;
-    case DT_REG:
-        kind = EntryKind::file;
-        return true;
-    case DT_LNK:
-        kind = EntryKind::link;
-        return true;
-    case DT_FIFO:
-        kind = EntryKind::fifo;
-        return true;
-    case DT_SOCK:
-        kind = EntryKind::socket;
-        return true;
-    case DT_CHR:
-    case DT_BLK:
-        kind = EntryKind::device;
-        return true;
-    default:
-        return false;
-    }
-}
-
 } // namespace
 
 const char16_t* skipReason(EntryKind kind) {
@@ -94,29 +68,14 @@ uint32_t getFileAttributes(const std::u16string& path) {
     return wordOf(st) & ~FILE_ATTRIBUTE_REPARSE_POINT;
 }
 
-namespace {
-
-uint32_t statusOf(const struct stat& st, CItemMeta& meta) {
-    meta.mode = static_cast<uint32_t>(st.st_mode) & kModeBits;
-    meta.mtimeSec = static_cast<int64_t>(st.st_mtim.tv_sec);
-    meta.mtimeNsec = static_cast<uint32_t>(st.st_mtim.tv_nsec);
-    return wordOf(st);
-}
-
-} // namespace
-
-uint32_t getItemStatus(const std::u16string& path, CItemMeta& meta) {
-    struct stat st;
-    if (!statPath(nativePath(path), st, AT_SYMLINK_NOFOLLOW))
-        return INVALID_FILE_ATTRIBUTES;
-    return statusOf(st, meta);
-}
-
 uint32_t getEntryStatus(int directory, const char* name, CItemMeta& meta) {
     struct stat st;
     if (fstatat(directory, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return INVALID_FILE_ATTRIBUTES;
-    return statusOf(st, meta);
+    meta.mode = static_cast<uint32_t>(st.st_mode) & kModeBits;
+    meta.mtimeSec = static_cast<int64_t>(st.st_mtim.tv_sec);
+    meta.mtimeNsec = static_cast<uint32_t>(st.st_mtim.tv_nsec);
+    return wordOf(st);
 }
 
 bool setFileAttributes(const std::u16string& path, uint32_t attributes) {
@@ -182,13 +141,15 @@ bool CDirListing::next(std::string& name, EntryKind& kind) {
         name = entry->d_name;
         if (name == "." || name == "..")
             continue;
-        if (!kindOfType(entry->d_type, kind)) {
+        mode_t type = DTTOIF(entry->d_type);
+        if (entry->d_type == DT_UNKNOWN) {
             // Some file systems leave the type to a stat of the entry itself.
             struct stat st;
             if (fstatat(dirfd(dir_), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
                 return failed_ = true, false;
-            kind = kindOf(st.st_mode);
+            type = st.st_mode;
         }
+        kind = kindOf(type);
         return true;
     }
     failed_ = errno != 0;

@@ -30,10 +30,8 @@ inline bool isLinkWord(uint32_t word) {
 }
 // 0x01 clears every write bit; without it only the owner write bit is added.
 bool setFileAttributes(const std::u16string& path, uint32_t attributes);
-// The attribute word of the item itself (a link is described as a link: 0x420), with its
-// permission bits and modification time from the same stat.
-uint32_t getItemStatus(const std::u16string& path, CItemMeta& meta);
-// The same for the entry `name` of an open directory: no path is resolved.
+// The attribute word of the entry `name` of an open directory itself (a link is described as a
+// link: 0x420), with its permission bits and modification time from the same stat.
 uint32_t getEntryStatus(int directory, const char* name, CItemMeta& meta);
 bool createDirectory(const std::u16string& path);
 bool removeDirectory(const std::u16string& path);
