@@ -16,8 +16,8 @@ std::string environment(const char* name) {
     return value ? value : "";
 }
 
-// The user's configuration directory as the XDG base directory specification finds it: a
-// relative XDG_CONFIG_HOME is to be ignored.
+// The user's configuration directory as desktop programs find it: XDG_CONFIG_HOME when it is
+// absolute (a relative one is ignored), else ~/.config.
 fs::path userConfigDirectory() {
     const std::string xdg = environment("XDG_CONFIG_HOME");
     if (!xdg.empty() && xdg[0] == '/')

@@ -6,20 +6,11 @@
 #include "patchsupport.h"
 
 #include <gtest/gtest.h>
-#include <random>
 
 using namespace ostmere;
 using namespace testing_support;
 
 namespace {
-
-std::string randomBytes(size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = static_cast<char>(gen());
-    return s;
-}
 
 std::string text(size_t lines) {
     std::string s;

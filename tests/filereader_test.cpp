@@ -15,14 +15,6 @@ using namespace testing_support;
 
 namespace {
 
-std::string content(size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string text(size, '\0');
-    for (auto& c : text)
-        c = static_cast<char>(random());
-    return text;
-}
-
 // Sizes around the direct-read threshold, the read-ahead window and the work buffers.
 const std::vector<size_t> kSizes = {0,     1,     100,   4095,  4096,  4097,
                                     30000, 65535, 65536, 70000, 300007};
@@ -36,7 +28,7 @@ struct Records {
         RecordingSink sink(bufferSize);
         std::vector<TreeEntry> entries;
         for (size_t i = 0; i < kSizes.size(); ++i)
-            entries.push_back({"src/f" + std::to_string(i), content(kSizes[i], i)});
+            entries.push_back({"src/f" + std::to_string(i), randomBytes(kSizes[i], i)});
         makeTree(dir.path(), entries);
         patch = u16(dir / "records.bin");
         COutputFile out(patch);

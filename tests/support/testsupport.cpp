@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <unistd.h>
 
@@ -83,6 +84,14 @@ std::vector<std::string> narrowed(const std::deque<std::u16string>& list) {
     for (const auto& s : list)
         out.push_back(::utf16ToUtf8(s));
     return out;
+}
+
+std::string randomBytes(size_t n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (char& c : s)
+        c = static_cast<char>(gen());
+    return s;
 }
 
 std::string sha1Of(const std::string& bytes) {

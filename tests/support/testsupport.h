@@ -70,6 +70,8 @@ void writeFile(const fs::path& p, const std::string& content);
 std::string readFile(const fs::path& p);
 // A list of engine paths as UTF-8, in the same order.
 std::vector<std::string> narrowed(const std::deque<std::u16string>& list);
+// n bytes from a seeded generator: the same content for the same seed.
+std::string randomBytes(size_t n, unsigned seed);
 // SHA-1 of bytes as lowercase hex: a file's id.
 std::string sha1Of(const std::string& bytes);
 void makeReadOnly(const fs::path& p, bool readOnly = true);
