@@ -9,11 +9,10 @@
 # 9 GiB of free disk for tree (b).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
+source "$here/timing.sh"
 mkdir -p "$here/work"
-[ -x "$here/../build/ostmere" ] || { echo "build/ostmere is missing: run scripts/build.sh" >&2; exit 1; }
-for tool in rsync zstd /usr/bin/time; do
-  command -v "$tool" >/dev/null || { echo "$tool is missing: run scripts/install-deps.sh" >&2; exit 1; }
-done
+require_build "$here/.."
+require_tools rsync zstd /usr/bin/time
 if [ ! -x "$here/work/gen" ] || [ "$here/gen.cpp" -nt "$here/work/gen" ]; then
   g++ -O2 -std=c++20 -o "$here/work/gen" "$here/gen.cpp"
 fi

@@ -8,6 +8,7 @@
 #   BASE=/path/to/old/ostmere bash bench/create_bench.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/timing.sh
 
 BASE=${BASE:?set BASE to the baseline ostmere program}
 NEW=${NEW:-build/ostmere}
@@ -16,14 +17,11 @@ FILES=${FILES:-2000}
 TREE=bench/work/create-tree
 PATCHDIR=${PATCHDIR:-$TREE}
 
-command -v hyperfine >/dev/null || { echo "hyperfine is missing" >&2; exit 1; }
+require_tools hyperfine
 
-# Seeded AES-CTR key streams: reproducible and incompressible.
-stream() { # key-number bytes
-    head -c "$2" /dev/zero |
-        openssl enc -aes-128-ctr -nosalt -K "$(printf '%032x' "$1")" -iv 00000000000000000000000000000000
-}
-if [ "$(cat "$TREE/.shape" 2>/dev/null)" != "$FILES" ]; then
+# Seeded key streams (seed 0, the key number as index): reproducible and incompressible.
+stream() { key_stream "$2" 0 "$1"; } # key-number bytes
+if ! has_shape "$TREE" "$FILES"; then
     rm -rf "$TREE"
     for ((i = 0; i < FILES; i++)); do
         d="d$((i % 40))"
@@ -34,7 +32,7 @@ if [ "$(cat "$TREE/.shape" 2>/dev/null)" != "$FILES" ]; then
     stream 999999 $((128 << 20)) >"$TREE/old/big"
     cp "$TREE/old/big" "$TREE/new/big"
     stream 999998 $((1 << 20)) | dd of="$TREE/new/big" bs=1M seek=5 conv=notrunc status=none
-    echo "$FILES" >"$TREE/.shape"
+    mark_shape "$TREE" "$FILES"
 fi
 
 hyperfine -N -w 1 -r "$RUNS" --export-json "$TREE/result.json" \

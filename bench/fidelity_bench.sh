@@ -7,6 +7,7 @@
 #   BASE=/path/to/old/ostmere bash bench/fidelity_bench.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/timing.sh
 
 BASE=${BASE:?set BASE to the baseline ostmere program}
 NEW=${NEW:-build/ostmere}
@@ -14,9 +15,9 @@ RUNS=${RUNS:-5}
 FILES=${FILES:-20000}
 TREE=bench/work/fidelity-tree
 
-command -v hyperfine >/dev/null || { echo "hyperfine is missing" >&2; exit 1; }
+require_tools hyperfine
 
-if [ "$(cat "$TREE/.shape" 2>/dev/null)" != "$FILES" ]; then
+if ! has_shape "$TREE" "$FILES"; then
     rm -rf "$TREE"
     mkdir -p "$TREE"
     python3 - "$TREE" "$FILES" <<'PY'
@@ -33,7 +34,7 @@ for side in ("old", "new"):
         if i % 50 == 0:
             os.symlink(f"f{i}", f"{d}/l{i}")
 PY
-    echo "$FILES" >"$TREE/.shape"
+    mark_shape "$TREE" "$FILES"
 fi
 
 hyperfine -N -w 1 -r "$RUNS" --export-json "$TREE/diff.json" \

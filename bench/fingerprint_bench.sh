@@ -17,25 +17,20 @@ SEED=${SEED:-20261210}
 BIN=build/ostmere
 TREE=bench/work/fingerprint-tree
 
-if [ ! -x "$BIN" ]; then
-    echo "build/ostmere is missing; run scripts/build.sh first" >&2
-    exit 1
-fi
+require_build .
 
 # Pseudo-random content from a seeded AES-CTR key stream: reproducible, incompressible, and
 # produced far faster than either program hashes it. Kept between runs when the shape matches.
 make_tree() {
-    local stamp="$TREE/.shape"
-    if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$FILES x $MIB MiB seed $SEED" ]; then
-        return
-    fi
+    local shape="$FILES x $MIB MiB seed $SEED"
+    has_shape "$TREE" "$shape" && return
     rm -rf "$TREE"
     mkdir -p "$TREE/data"
     local i
     for ((i = 0; i < FILES; i++)); do
         key_stream $((MIB * 1024 * 1024)) "$SEED" "$i" >"$TREE/data/file$i.bin"
     done
-    echo "$FILES x $MIB MiB seed $SEED" >"$stamp"
+    mark_shape "$TREE" "$shape"
 }
 
 # The fingerprint of the data directory rebuilt from openssl's digests: each file enters as

@@ -18,18 +18,13 @@ SEED=${SEED:-20261210}
 BIN=build/ostmere
 WORK=bench/work/sign
 
-if [ ! -x "$BIN" ]; then
-    echo "build/ostmere is missing; run scripts/build.sh first" >&2
-    exit 1
-fi
+require_build .
 
 # The newer tree's files are seeded pseudo-random content; the older tree holds the same names
 # with a few bytes each, so every file of the newer tree is stored whole.
 make_trees() {
-    local stamp="$WORK/.shape"
-    if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$FILES x $MIB MiB seed $SEED" ]; then
-        return
-    fi
+    local shape="$FILES x $MIB MiB seed $SEED"
+    has_shape "$WORK" "$shape" && return
     rm -rf "$WORK"
     mkdir -p "$WORK/older" "$WORK/newer"
     local i
@@ -37,7 +32,7 @@ make_trees() {
         key_stream $((MIB * 1024 * 1024)) "$SEED" "$i" >"$WORK/newer/file$i.bin"
         echo "older $i" >"$WORK/older/file$i.bin"
     done
-    echo "$FILES x $MIB MiB seed $SEED" >"$stamp"
+    mark_shape "$WORK" "$shape"
 }
 
 make_trees

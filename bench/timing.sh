@@ -1,6 +1,25 @@
 # Shared by the benchmark scripts (sourced): seeded test data and medians of timed runs.
 # RUNS, when set by the caller, is the number of runs a median is taken of.
 
+# Stops the script when the repository at DIR has no built command-line program.
+require_build() { # dir
+    [ -x "$1/build/ostmere" ] || { echo "build/ostmere is missing: run scripts/build.sh" >&2; exit 1; }
+}
+
+# Stops the script when one of the named programs is missing.
+require_tools() { # program...
+    local tool
+    for tool; do
+        command -v "$tool" >/dev/null ||
+            { echo "$tool is missing: run scripts/install-deps.sh" >&2; exit 1; }
+    done
+}
+
+# Generated trees are kept between runs: has_shape is true when DIR was made with SHAPE (a
+# text naming whatever the tree depends on), which mark_shape records once it is complete.
+has_shape() { [ "$(cat "$1/.shape" 2>/dev/null)" = "$2" ]; } # dir shape
+mark_shape() { echo "$2" >"$1/.shape"; }                        # dir shape
+
 # BYTES of pseudo-random content from a seeded AES-CTR key stream on stdout: reproducible,
 # incompressible, and produced far faster than the programs measured read it.
 key_stream() { # bytes seed index
