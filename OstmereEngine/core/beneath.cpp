@@ -2,6 +2,7 @@
 
 #include "OstmereEngine.h"
 #include "core/names.h"
+#include "core/pathopen.h"
 #include "core/platform.h"
 
 #include <cerrno>
@@ -50,30 +51,20 @@ int openOnce(int at, const std::string& rel) {
 #endif
 }
 
-// Well below PATH_MAX: a longer path is resolved a piece at a time, each piece beneath the
+// A path longer than one call takes is resolved a piece at a time, each piece beneath the
 // directory the one before reached, so a tree of any depth costs one call per piece.
-constexpr size_t kPiece = 3072;
-
 int openWhole(int root, const std::string& rel) {
-    if (rel.size() < kPiece)
+    if (rel.size() < kPathPiece)
         return openOnce(root, rel);
     CDescriptor current;
-    int at = root;
-    for (size_t start = 0; start < rel.size();) {
-        size_t end = rel.size();
-        if (end - start > kPiece) {
-            end = rel.rfind('/', start + kPiece);
-            if (end == std::string::npos || end <= start)
-                return errno = ENAMETOOLONG, -1;
-        }
-        const int fd = openOnce(at, rel.substr(start, end - start));
-        if (fd < 0)
-            return fd;
-        current.reset(fd);
-        at = fd;
-        start = end + 1;
-    }
-    return current.release();
+    int failure = -1;
+    const bool reached = eachPathPiece(rel, [&](const std::string& piece) {
+        const int fd = openOnce(current ? current.get() : root, piece);
+        failure = fd;
+        current.reset(fd < 0 ? -1 : fd);
+        return current.valid();
+    });
+    return reached ? current.release() : failure;
 }
 
 template <class F> void eachComponent(const std::string& rel, F&& f) {

@@ -1,51 +1,51 @@
 #include "core/pathopen.h"
 
 #include <cerrno>
-#include <climits>
 #include <fcntl.h>
 
 namespace ostmere {
 
 namespace {
 
-// Longest piece of a path handed to one openat; well below PATH_MAX so that the kernel never
-// refuses it, and long enough that ordinary deep trees need only a few steps.
-constexpr size_t kPiece = PATH_MAX / 2;
-
 // Opens the directory named by native (a path without a trailing name) piece by piece.
 CDescriptor openDirectoryInPieces(const std::string& native) {
     CDescriptor current(
         ::open(native.empty() || native[0] != '/' ? "." : "/", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    std::string piece;
-    auto step = [&] {
-        if (current && !piece.empty())
-            current = CDescriptor(
-                ::openat(current.get(), piece.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-        piece.clear();
-    };
-    size_t at = 0;
-    while (at < native.size()) {
-        size_t end = native.find('/', at);
-        if (end == std::string::npos)
-            end = native.size();
-        if (end > at) { // one component, at most NAME_MAX long, so it always fits a piece
-            if (!piece.empty() && piece.size() + 1 + (end - at) > kPiece)
-                step();
-            if (!piece.empty())
-                piece += '/';
-            piece.append(native, at, end - at);
-        }
-        at = end + 1;
-    }
-    step();
+    eachPathPiece(native, [&](const std::string& piece) {
+        current =
+            CDescriptor(::openat(current.get(), piece.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        return current.valid();
+    });
     return current;
 }
 
 } // namespace
 
+bool eachPathPiece(const std::string& path, const std::function<bool(const std::string&)>& step) {
+    std::string piece;
+    size_t at = 0;
+    while (at < path.size()) {
+        size_t end = path.find('/', at);
+        if (end == std::string::npos)
+            end = path.size();
+        if (end > at) { // one component, at most NAME_MAX long, so it always fits a piece
+            if (!piece.empty() && piece.size() + 1 + (end - at) > kPathPiece) {
+                if (!step(piece))
+                    return false;
+                piece.clear();
+            }
+            if (!piece.empty())
+                piece += '/';
+            piece.append(path, at, end - at);
+        }
+        at = end + 1;
+    }
+    return piece.empty() || step(piece);
+}
+
 bool anchorPath(const std::string& native, CPathAnchor& anchor) {
     anchor.owned.reset();
-    if (native.size() < kPiece) {
+    if (native.size() < kPathPiece) {
         anchor.directory = AT_FDCWD;
         anchor.name = native;
         return true;

@@ -4,6 +4,7 @@
 
 #include "core/descriptor.h"
 
+#include <functional>
 #include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -17,6 +18,15 @@ struct CPathAnchor {
     int directory = -1;
     std::string name;
 };
+
+// Longest piece of a path handed to one system call; well below PATH_MAX so that the kernel
+// never refuses it, and long enough that ordinary deep trees need only a few steps.
+constexpr size_t kPathPiece = 2048;
+
+// Calls step with successive pieces of path, each of whole components (empty ones dropped)
+// and at most kPathPiece long when its components allow; stops at the first false. Returns
+// whether every step succeeded.
+bool eachPathPiece(const std::string& path, const std::function<bool(const std::string&)>& step);
 
 // False (errno set) when a directory on the way cannot be opened.
 bool anchorPath(const std::string& native, CPathAnchor& anchor);
