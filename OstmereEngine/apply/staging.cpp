@@ -184,9 +184,7 @@ std::u16string CStagingArea::stageLinkText(const std::string& target, size_t ind
     CSha1 sha;
     sha.start();
     sha.update(reinterpret_cast<const uint8_t*>(target.data()), target.size());
-    uint8_t digest[20];
-    sha.finish(digest);
-    return digestToHex(digest);
+    return finishHex(sha);
 }
 
 [[noreturn]] void CStagingArea::refuseLink(const std::u16string& key) {
@@ -238,9 +236,7 @@ std::u16string CStagingArea::stage(CFileReader& patch, CProgressSink* sink, uint
     CSha1 sha;
     sha.start();
     copyContent(patch, sink, size, out.get(), destination, sha);
-    uint8_t digest[20];
-    sha.finish(digest);
-    return digestToHex(digest);
+    return finishHex(sha);
 }
 
 void CStagingArea::copyContent(CFileReader& patch, CProgressSink* sink, uint64_t size, int out,

@@ -164,12 +164,6 @@ class CDigestedRecord {
     CSha1 sha_;
 };
 
-std::u16string finishHex(CSha1& sha) {
-    uint8_t digest[20];
-    sha.finish(digest);
-    return digestToHex(digest);
-}
-
 void readFully(CByteSource& source, uint8_t* buffer, size_t n, const std::u16string& path) {
     size_t done = 0;
     while (done < n) {

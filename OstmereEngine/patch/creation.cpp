@@ -35,10 +35,8 @@ void writeCheckedRecord(CProgressSink* sink, COutputFile& out, FileTable::value_
     entry.second =
         out.writeFileRecord(sink, newerRoot, entry.first,
                             [&](const uint8_t* bytes, size_t n) { sha.update(bytes, n); });
-    uint8_t digest[20];
-    sha.finish(digest);
     const auto id = newerIds.find(entry.first);
-    if (id == newerIds.end() || id->second != digestToHex(digest))
+    if (id == newerIds.end() || id->second != finishHex(sha))
         TK_RAISE(u"A file changed while the patch was being made: " + newerRoot + entry.first);
 }
 

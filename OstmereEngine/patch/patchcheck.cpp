@@ -69,9 +69,7 @@ std::u16string hashStoredContent(CProgressSink* sink, CFileReader& in, uint64_t 
         size -= chunk;
         reportBytes(bytes, chunk);
     }
-    uint8_t digest[20];
-    sha.finish(digest);
-    return digestToHex(digest);
+    return finishHex(sha);
 }
 
 // The ids of every stored content, read and hashed in table order.

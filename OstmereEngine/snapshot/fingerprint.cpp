@@ -16,13 +16,11 @@ void calcFileIdsInOrder(CProgressSink* sink, const std::u16string& root, CDirSna
     // Only this path reads through the sink's byte interface; the pool's workers never call it.
     announceFileBytes(sink, root, {&snapshot.files});
     CSha1 sha;
-    uint8_t digest[20];
     for (const auto& path : snapshot.files) {
         sink->setDetail(u"Processing: " + path);
         sha.start();
         hashFile(sink, root + path, sha);
-        sha.finish(digest);
-        snapshot.fileIds[path] = digestToHex(digest);
+        snapshot.fileIds[path] = finishHex(sha);
         sink->stepProgress();
     }
 }
@@ -72,9 +70,7 @@ std::u16string calcFingerprint(CDirSnapshot& snapshot, CProgressSink* sink) {
         feedText(sha, ids[f]);
         sink->stepProgress();
     }
-    uint8_t digest[20];
-    sha.finish(digest);
-    return digestToHex(digest);
+    return finishHex(sha);
 }
 
 } // namespace ostmere

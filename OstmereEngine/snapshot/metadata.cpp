@@ -39,9 +39,7 @@ std::u16string calcMetadataDigest(const CDirSnapshot& snapshot) {
         feedText(sha, text);
         feedText(sha, u"\n");
     }
-    uint8_t digest[20];
-    sha.finish(digest);
-    return digestToHex(digest);
+    return finishHex(sha);
 }
 
 } // namespace ostmere

@@ -219,6 +219,12 @@ std::u16string digestToHex(const uint8_t digest[20]) {
     return text;
 }
 
+std::u16string finishHex(CSha1& sha) {
+    uint8_t digest[20];
+    sha.finish(digest);
+    return digestToHex(digest);
+}
+
 // A little-endian host holds the text in exactly the form hashed already.
 void feedText(CSha1& sha, const std::u16string& text) {
     if constexpr (std::endian::native == std::endian::little) {

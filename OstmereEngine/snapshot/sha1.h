@@ -29,6 +29,8 @@ class CSha1 {
 };
 
 std::u16string digestToHex(const uint8_t digest[20]);
+// Finishes sha and returns its digest as a file id (40 lowercase hex digits).
+std::u16string finishHex(CSha1& sha);
 // Feeds a text as UTF-16 code units, low byte first, without terminator.
 void feedText(CSha1& sha, const std::u16string& text);
 
