@@ -18,7 +18,7 @@ size_t heapInUse() {
     return mallinfo2().uordblks;
 }
 
-size_t textBytes(const PathList& paths) {
+template <class Paths> size_t textBytes(const Paths& paths) {
     size_t bytes = 0;
     for (const auto& p : paths)
         bytes += 2 * p.size();

@@ -21,13 +21,12 @@ CDirSnapshot syntheticSnapshot(int entries) {
     CDirSnapshot snapshot;
     for (int d = 0; d < entries / 100; ++d) {
         std::u16string dir = u"\\dir" + decimal(d);
-        snapshot.directories.push_back(dir);
-        snapshot.attributes[dir] = 16;
+        CEntry& directory = snapshot.addDirectory(dir);
+        directory.attributes = 16, directory.hasAttributes = true;
         for (int f = 0; f < 99; ++f) {
-            std::u16string file = dir + u"\\file" + decimal(f) + u".dat";
-            snapshot.files.push_back(file);
-            snapshot.attributes[file] = 32;
-            snapshot.fileIds[file] = u"da39a3ee5e6b4b0d3255bfef95601890afd80709";
+            CEntry& file = snapshot.addFile(dir + u"\\file" + decimal(f) + u".dat");
+            file.attributes = 32, file.hasAttributes = true;
+            file.id = CFileId::fromText(u"da39a3ee5e6b4b0d3255bfef95601890afd80709");
         }
     }
     return snapshot;

@@ -28,13 +28,10 @@ CDirSnapshot snapshot(const std::vector<Item>& items, const char16_t* root = u"\
     CDirSnapshot s;
     s.root = root;
     for (const auto& item : items) {
-        if (item.word & kDir) {
-            s.directories.push_back(item.path);
-        } else {
-            s.files.push_back(item.path);
-            s.fileIds[item.path] = item.id;
-        }
-        s.attributes[item.path] = item.word;
+        CEntry& entry = item.word & kDir ? s.addDirectory(item.path) : s.addFile(item.path);
+        if (!(item.word & kDir))
+            entry.id = CFileId::fromText(item.id);
+        entry.attributes = item.word, entry.hasAttributes = true;
     }
     return s;
 }

@@ -3,6 +3,7 @@
 #include "core/names.h"
 #include "expecterr.h"
 #include "snapshot/dirscan.h"
+#include "snapshotsupport.h"
 #include "testsupport.h"
 
 #include <clocale>
@@ -129,7 +130,7 @@ TEST(Scan, EmptyDirectoryMakesEveryStageWithZeroSteps) {
                        "status:Calculating file ids...", "range:0", "reset"}));
     EXPECT_EQ(s.root, tmp.u16());
     EXPECT_TRUE(s.directories.empty() && s.files.empty() && s.ignoredItems.empty());
-    EXPECT_TRUE(s.attributes.empty() && s.fileIds.empty() && s.infoEntries.empty());
+    EXPECT_TRUE(s.entries.empty() && s.infoEntries.empty());
 }
 
 TEST(Scan, SinkCallsOfEachStageInOrder) {
@@ -147,7 +148,7 @@ TEST(Scan, SinkCallsOfEachStageInOrder) {
     EXPECT_EQ(narrowed(s.files), Strings{"\\sub\\b.txt"});
     EXPECT_EQ(narrowed(s.ignoredItems), Strings{"\\x.obj"});
     EXPECT_EQ(s.filterText, u"*.obj");
-    EXPECT_EQ(s.fileIds.at(u"\\sub\\b.txt"), u"da39a3ee5e6b4b0d3255bfef95601890afd80709");
+    EXPECT_EQ(s.fileIdOf(u"\\sub\\b.txt"), u"da39a3ee5e6b4b0d3255bfef95601890afd80709");
 }
 
 // Each directory is walked in ordinal name order, whatever order the file system lists it in:
@@ -177,8 +178,8 @@ TEST(Scan, WalkIsDepthFirstInNameOrderAndCountsDriveThePassRanges) {
     CDirSnapshot s = scanDirectory(&sink, tmp.u16(), u"");
     EXPECT_EQ(narrowed(s.directories), dirs);
     EXPECT_EQ(narrowed(s.files), files);
-    EXPECT_EQ(s.attributes.size(), dirs.size() + files.size());
-    EXPECT_EQ(s.fileIds.size(), files.size());
+    EXPECT_EQ(attributesIn(s).size(), dirs.size() + files.size());
+    EXPECT_EQ(idsIn(s).size(), files.size());
     const std::string range = "range:" + std::to_string(dirs.size() + files.size());
     EXPECT_EQ(callsBetween(sink, "status:Collecting files...", "status:Getting File attributes...")
                   .front(),
@@ -233,9 +234,9 @@ TEST(Scan, FiltersLeaveOutWholeSubtreesOrSingleEntries) {
         EXPECT_EQ(sorted(narrowed(s.directories)), c.dirs);
         EXPECT_EQ(sorted(narrowed(s.files)), c.files);
         Strings attributed, identified;
-        for (const auto& [path, word] : s.attributes)
+        for (const auto& [path, word] : attributesIn(s))
             attributed.push_back(utf16ToUtf8(path));
-        for (const auto& [path, id] : s.fileIds)
+        for (const auto& [path, id] : idsIn(s))
             identified.push_back(utf16ToUtf8(path));
         Strings both = c.dirs;
         both.insert(both.end(), c.files.begin(), c.files.end());
@@ -257,17 +258,48 @@ TEST(Scan, AttributeWordsFromTheFileMode) {
     const std::map<std::u16string, uint32_t> expected = {
         {u"\\f", 0x20},       {u"\\ro", 0x21},          {u"\\d", 0x10},         {u"\\rod", 0x11},
         {u"\\.hidden", 0x20}, {u"\\linkToFile", 0x420}, {u"\\linkToDir", 0x420}};
-    EXPECT_EQ(s.attributes, (AttributeMap(expected.begin(), expected.end())));
+    EXPECT_EQ(attributesIn(s), (AttributeMap(expected.begin(), expected.end())));
 }
 
-TEST(Snapshot, LookupsInsertWhatIsMissing) {
+TEST(Snapshot, LookupsLeaveTheMapAsItIs) {
     CDirSnapshot s;
-    s.attributes[u"\\a"] = 0x20;
+    s.setAttributes(u"\\a", 0x20);
     EXPECT_EQ(s.attributesOf(u"\\a"), 0x20u);
     EXPECT_EQ(s.attributesOf(u"\\b"), 0u);
     EXPECT_EQ(s.fileIdOf(u"\\b"), u"");
-    EXPECT_EQ(s.attributes.size(), 2u);
-    EXPECT_EQ(s.fileIds.count(u"\\b"), 1u);
+    EXPECT_EQ(s.entries.size(), 1u);
+}
+
+// A copy's lists must reach the copy's entries: changing or dropping the original leaves it.
+TEST(Snapshot, ACopyOwnsWhatItsListsHold) {
+    auto original = std::make_unique<CDirSnapshot>(
+        snapshotOf({u"\\d"}, {u"\\d\\f", u"\\g"}, {{u"\\d", 16}, {u"\\d\\f", 32}},
+                   {{u"\\d\\f", std::u16string(40, u'a')}, {u"\\g", u"odd"}}));
+    CDirSnapshot copy = *original;
+    CDirSnapshot assigned;
+    assigned = *original;
+    original->entry(u"\\d\\f").attributes = 33;
+    original.reset();
+    for (CDirSnapshot* s : {&copy, &assigned}) {
+        EXPECT_EQ(listed(s->files), (std::vector<std::u16string>{u"\\d\\f", u"\\g"}));
+        EXPECT_EQ(s->files.entryAt(0).attributes, 32u);
+        EXPECT_EQ(&s->files.entryAt(0), s->find(u"\\d\\f"));
+        EXPECT_EQ(s->files.entryAt(1).id.text(), u"odd");
+        EXPECT_EQ(s->directories.entryAt(0).attributes, 16u);
+    }
+}
+
+TEST(FileIds, DigestTextsAreHeldAsBytesAndOtherTextsAsWritten) {
+    const std::u16string digest = u"da39a3ee5e6b4b0d3255bfef95601890afd80709";
+    std::u16string upper = digest;
+    for (auto& c : upper)
+        c = static_cast<char16_t>(std::toupper(c));
+    for (const std::u16string& text : {digest, upper, std::u16string(u"x"), std::u16string()})
+        EXPECT_EQ(CFileId::fromText(text).text(), text);
+    EXPECT_TRUE(CFileId::fromText(digest) == CFileId::fromText(digest));
+    EXPECT_FALSE(CFileId::fromText(upper) == CFileId::fromText(digest));
+    EXPECT_TRUE(CFileId() == CFileId::fromText(u""));
+    EXPECT_FALSE(CFileId().present());
 }
 
 // Names that are not valid UTF-8 next to valid ones: each must come back byte for byte.
@@ -300,7 +332,7 @@ TEST(RawNames, RelativePathsCarryTheBytesAndRecreateTheSameNames) {
         std::string bytes = nativeName(rel.substr(1));
         back.insert(bytes);
         EXPECT_EQ(readFile(tmp / bytes), "abc") << bytes;
-        EXPECT_EQ(s.fileIds.at(rel), u"a9993e364706816aba3e25717850c26c9cd0d89d");
+        EXPECT_EQ(s.fileIdOf(rel), u"a9993e364706816aba3e25717850c26c9cd0d89d");
     }
     std::set<std::string> expected(kRawNames.begin(), kRawNames.end());
     expected.insert("dir\xfe/inner\xe9");
@@ -348,10 +380,10 @@ TEST(Links, AreListedAsLinksAndNeverEntered) {
     EXPECT_EQ(sorted(narrowed(s.directories)), (Strings{"\\a", "\\b", "\\sub"}));
     EXPECT_EQ(sorted(narrowed(s.files)), (Strings{"\\a\\toB", "\\b\\toA", "\\dangling", "\\me",
                                                   "\\root", "\\sub\\f", "\\sub\\up"}));
-    EXPECT_EQ(s.attributes.at(u"\\sub\\up"), 0x420u);
-    EXPECT_EQ(utf16ToUtf8(s.fileIds.at(u"\\sub\\up")), sha1Of(".."));
-    EXPECT_EQ(utf16ToUtf8(s.fileIds.at(u"\\dangling")), sha1Of("nowhere"));
-    EXPECT_EQ(s.meta.at(u"\\root").mode, 0777u);
+    EXPECT_EQ(s.attributesOf(u"\\sub\\up"), 0x420u);
+    EXPECT_EQ(utf16ToUtf8(s.fileIdOf(u"\\sub\\up")), sha1Of(".."));
+    EXPECT_EQ(utf16ToUtf8(s.fileIdOf(u"\\dangling")), sha1Of("nowhere"));
+    EXPECT_EQ(s.find(u"\\root")->meta.mode, 0777u);
     EXPECT_EQ(tkFingerprint(&sink, tmp.u16(), u"").size(), 40u);
 }
 

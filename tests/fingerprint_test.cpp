@@ -2,6 +2,7 @@
 #include "expecterr.h"
 #include "snapshot/fingerprint.h"
 #include "snapshot/sha1.h"
+#include "snapshotsupport.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -45,15 +46,11 @@ std::string fingerprintOf(const fs::path& dir, const std::u16string& filter = u"
 }
 
 TEST(Fingerprint, KnownVectorsFromSnapshots) {
-    CDirSnapshot onlyA;
-    onlyA.files = {u"\\a"};
-    onlyA.attributes = {{u"\\a", 32}};
-    onlyA.fileIds = {{u"\\a", utf8ToUtf16(kEmptyId)}};
-    CDirSnapshot sub;
-    sub.directories = {u"\\sub"};
-    sub.files = {u"\\sub\\b.txt"};
-    sub.attributes = {{u"\\sub", 16}, {u"\\sub\\b.txt", 32}};
-    sub.fileIds = {{u"\\sub\\b.txt", utf8ToUtf16(kEmptyId)}};
+    CDirSnapshot onlyA =
+        snapshotOf({}, {u"\\a"}, {{u"\\a", 32}}, {{u"\\a", utf8ToUtf16(kEmptyId)}});
+    CDirSnapshot sub =
+        snapshotOf({u"\\sub"}, {u"\\sub\\b.txt"}, {{u"\\sub", 16}, {u"\\sub\\b.txt", 32}},
+                   {{u"\\sub\\b.txt", utf8ToUtf16(kEmptyId)}});
     EXPECT_EQ(fingerprintOf(CDirSnapshot()), kEmptyId);
     EXPECT_EQ(fingerprintOf(onlyA), "d7b1872c73b53e0ffd9cf39a6b5c19630b565ad5");
     EXPECT_EQ(fingerprintOf(sub), "c0e1ab50bf34243b54f5457f652b1b9a9066a73d");
@@ -62,37 +59,39 @@ TEST(Fingerprint, KnownVectorsFromSnapshots) {
 }
 
 TEST(Fingerprint, MissingEntriesSignedWordsAndTheStageCalls) {
-    CDirSnapshot s;
-    s.directories = {u"\\d"};
-    s.files = {u"\\a", u"\\n"};
-    s.attributes = {{u"\\d", 0x80000010u}, {u"\\n", 0x21}};
-    s.fileIds = {{u"\\n", u"id"}};
+    CDirSnapshot s = snapshotOf({u"\\d"}, {u"\\a", u"\\n"}, {{u"\\d", 0x80000010u}, {u"\\n", 0x21}},
+                                {{u"\\n", u"id"}});
     RecordingSink sink;
     // \a has neither a word nor an id: "0" and nothing; the word is written signed.
     EXPECT_EQ(utf16ToUtf8(calcFingerprint(s, &sink)), sha1OfUtf16(u"\\d-2147483632\\a0\\n33id"));
     EXPECT_EQ(sink.calls, (Strings{"status:Calculating directory fingerprint...", "range:3",
                                    "reset", "step", "step", "step"}));
-    EXPECT_EQ(s.attributes.at(u"\\a"), 0u) << "lookups insert what is missing";
 }
 
 TEST(Fingerprint, ListsAreSortedInPlaceByCodeUnits) {
-    CDirSnapshot s;
     // U+1F600 is stored as D83D DE00 and so sorts before U+FF5E; UTF-8 order would differ.
-    s.files = {u"\\\uff5e", u"\\b", u"\\\U0001F600", u"\\a", u"\\\u00e9", u"\\B", u"\\a\\b"};
-    s.directories = {u"\\z", u"\\Z", u"\\d"};
-    for (const auto& f : s.files)
-        s.attributes[f] = 32, s.fileIds[f] = u"x";
-    for (const auto& d : s.directories)
-        s.attributes[d] = 16;
-    CDirSnapshot reversed = s;
-    std::reverse(reversed.files.begin(), reversed.files.end());
-    std::reverse(reversed.directories.begin(), reversed.directories.end());
+    std::vector<std::u16string> files = {u"\\\uff5e", u"\\b", u"\\\U0001F600", u"\\a",
+                                         u"\\\u00e9", u"\\B", u"\\a\\b"};
+    std::vector<std::u16string> directories = {u"\\z", u"\\Z", u"\\d"};
+    auto make = [&] {
+        CDirSnapshot s = snapshotOf(directories, files);
+        for (const auto& f : files)
+            s.setAttributes(f, 32), s.entry(f).id = CFileId::fromText(u"x");
+        for (const auto& d : directories)
+            s.setAttributes(d, 16);
+        return s;
+    };
+    CDirSnapshot s = make();
+    std::reverse(files.begin(), files.end());
+    std::reverse(directories.begin(), directories.end());
+    CDirSnapshot reversed = make();
     RecordingSink sink;
     const std::u16string fp = calcFingerprint(s, &sink);
     EXPECT_EQ(calcFingerprint(reversed, &sink), fp);
-    EXPECT_EQ(s.files, (PathList{u"\\B", u"\\a", u"\\a\\b", u"\\b", u"\\\u00e9", u"\\\U0001F600",
-                                 u"\\\uff5e"}));
-    EXPECT_EQ(s.directories, (PathList{u"\\Z", u"\\d", u"\\z"}));
+    EXPECT_EQ(listed(s.files),
+              (std::vector<std::u16string>{u"\\B", u"\\a", u"\\a\\b", u"\\b", u"\\\u00e9",
+                                           u"\\\U0001F600", u"\\\uff5e"}));
+    EXPECT_EQ(listed(s.directories), (std::vector<std::u16string>{u"\\Z", u"\\d", u"\\z"}));
     std::u16string input = u"\\Z16\\d16\\z16";
     for (const auto& f : s.files)
         input += f + u"32x";
@@ -107,13 +106,12 @@ TEST(FileIds, ContentsHashedThroughAnyBufferSize) {
     makeTree(tmp.path(), {{"empty", ""}, {"abc", "abc"}, {"sub/big", big}});
     for (uint32_t bufferSize : {1u, 7u, 4096u, 2u * 1024 * 1024}) {
         SCOPED_TRACE(bufferSize);
-        CDirSnapshot s;
-        s.files = {u"\\empty", u"\\abc", u"\\sub\\big"};
+        CDirSnapshot s = snapshotOf({}, {u"\\empty", u"\\abc", u"\\sub\\big"});
         RecordingSink sink(bufferSize);
         calcFileIds(&sink, tmp.u16(), s);
-        EXPECT_EQ(utf16ToUtf8(s.fileIds.at(u"\\empty")), kEmptyId);
-        EXPECT_EQ(utf16ToUtf8(s.fileIds.at(u"\\abc")), kAbcId);
-        EXPECT_EQ(utf16ToUtf8(s.fileIds.at(u"\\sub\\big")), sha1Of(big));
+        EXPECT_EQ(utf16ToUtf8(s.fileIdOf(u"\\empty")), kEmptyId);
+        EXPECT_EQ(utf16ToUtf8(s.fileIdOf(u"\\abc")), kAbcId);
+        EXPECT_EQ(utf16ToUtf8(s.fileIdOf(u"\\sub\\big")), sha1Of(big));
         EXPECT_EQ(sink.calls,
                   (Strings{"status:Calculating file ids...", "range:3", "reset",
                            "detail:Processing: \\empty", "step", "detail:Processing: \\abc", "step",
@@ -125,8 +123,7 @@ TEST(FileIds, AFileThatCannotBeReadEndsTheRun) {
     TempDir tmp;
     makeTree(tmp.path(), {{"d/", ""}});
     RecordingSink sink;
-    CDirSnapshot gone;
-    gone.files = {u"\\gone"};
+    CDirSnapshot gone = snapshotOf({}, {u"\\gone"});
     CTKErr e = expectTKErr([&] { calcFileIds(&sink, tmp.u16(), gone); });
     EXPECT_EQ(e.message, u"Unable to open file:" + tmp.u16() + u"\\gone");
     EXPECT_STREQ(e.file, "fileReader.cpp");
@@ -136,8 +133,7 @@ TEST(FileIds, AFileThatCannotBeReadEndsTheRun) {
     ASSERT_EQ(stat((tmp / "d").c_str(), &st), 0);
     if (st.st_size == 0)
         GTEST_SKIP() << "directories report no size on this file system";
-    CDirSnapshot unreadable;
-    unreadable.files = {u"\\d"};
+    CDirSnapshot unreadable = snapshotOf({}, {u"\\d"});
     e = expectTKErr([&] { calcFileIds(&sink, tmp.u16(), unreadable); });
     EXPECT_EQ(e.message, u"Unable read a source file:" + tmp.u16() + u"\\d");
     EXPECT_STREQ(e.file, "fileio.cpp");
@@ -240,7 +236,7 @@ TEST(TkFingerprint, SpecialFilesAreSkippedWithTheirReason) {
     EXPECT_EQ(narrowed(s.files), Strings{"\\a"});
     EXPECT_EQ(narrowed(s.ignoredItems), (Strings{"\\pipe", "\\sock"}));
     EXPECT_EQ(s.skipReasons, (TextMap{{u"\\pipe", u"named pipe"}, {u"\\sock", u"socket"}}));
-    EXPECT_EQ(s.attributes.count(u"\\pipe"), 0u);
+    EXPECT_EQ(s.find(u"\\pipe"), nullptr);
     EXPECT_EQ(sink.notices, Strings{"Skipped 2 items that cannot be carried: \\pipe (named pipe), "
                                     "\\sock (socket)"});
 }

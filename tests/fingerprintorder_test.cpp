@@ -1,14 +1,17 @@
 // The directory fingerprint over snapshots whose maps and lists do not line up: entries
-// missing from a map (insert-on-miss: "0" and no id), map entries no list names, lists given
+// missing from a map (read as "0" and no id), map entries no list names, lists given
 // out of order. The expected digest is built here from the texts the fingerprint is made of.
 #include "snapshot/fingerprint.h"
 #include "snapshot/sha1.h"
+#include "snapshotsupport.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
 
 using namespace ostmere;
+using testing_support::listed;
 using testing_support::RecordingSink;
+using testing_support::snapshotOf;
 
 namespace {
 
@@ -31,23 +34,25 @@ const std::u16string kIdB = u"da39a3ee5e6b4b0d3255bfef95601890afd80709";
 } // namespace
 
 TEST(FingerprintOrder, MissingAndExtraMapEntries) {
-    CDirSnapshot s;
-    s.directories = {u"\\d\\e", u"\\d", u"\\c"};
-    s.files = {u"\\d\\x", u"\\b", u"\\d\\e\\y", u"\\a", u"\\d\\e\\z"};
-    s.attributes = {{u"\\d", 16},       {u"\\d\\e", 17},     {u"\\a", 32},       {u"\\d\\x", 33},
-                    {u"\\d\\e\\z", 32}, {u"\\unlisted", 32}, {u"\\d\\e\\y0", 32}};
-    s.fileIds = {{u"\\a", kIdA}, {u"\\d\\x", kIdB}, {u"\\d\\e\\z", kIdA}, {u"\\zz", kIdB}};
+    CDirSnapshot s = snapshotOf(
+        {u"\\d\\e", u"\\d", u"\\c"}, {u"\\d\\x", u"\\b", u"\\d\\e\\y", u"\\a", u"\\d\\e\\z"},
+        {{u"\\d", 16},
+         {u"\\d\\e", 17},
+         {u"\\a", 32},
+         {u"\\d\\x", 33},
+         {u"\\d\\e\\z", 32},
+         {u"\\unlisted", 32},
+         {u"\\d\\e\\y0", 32}},
+        {{u"\\a", kIdA}, {u"\\d\\x", kIdB}, {u"\\d\\e\\z", kIdA}, {u"\\zz", kIdB}});
     RecordingSink sink;
     const std::u16string fingerprint = calcFingerprint(s, &sink);
 
     EXPECT_EQ(fingerprint,
               digestOfTexts({u"\\c0", u"\\d16", u"\\d\\e17", u"\\a32" + kIdA, u"\\b0",
                              u"\\d\\e\\y0", u"\\d\\e\\z32" + kIdA, u"\\d\\x33" + kIdB}));
-    EXPECT_EQ(s.files, (PathList{u"\\a", u"\\b", u"\\d\\e\\y", u"\\d\\e\\z", u"\\d\\x"}));
-    // Lookups insert what they miss, as the comparison after the fingerprint relies on.
-    EXPECT_EQ(s.attributes.count(u"\\c"), 1u);
-    EXPECT_EQ(s.attributes.count(u"\\b"), 1u);
-    EXPECT_EQ(s.fileIds.count(u"\\b"), 1u);
-    EXPECT_EQ(s.fileIds.count(u"\\d\\e\\y"), 1u);
-    EXPECT_EQ(s.fileIds[u"\\b"], u"");
+    EXPECT_EQ(listed(s.files),
+              (std::vector<std::u16string>{u"\\a", u"\\b", u"\\d\\e\\y", u"\\d\\e\\z", u"\\d\\x"}));
+    // A listed path without a word or an id is read as 0 and empty, and gains neither.
+    EXPECT_EQ(s.attributesOf(u"\\b"), 0u);
+    EXPECT_FALSE(s.find(u"\\b")->hasAttributes || s.find(u"\\b")->id.present());
 }

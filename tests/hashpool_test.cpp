@@ -4,6 +4,7 @@
 #include "snapshot/fingerprint.h"
 #include "snapshot/hashpool.h"
 #include "snapshot/sha1.h"
+#include "snapshotsupport.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -37,7 +38,7 @@ CDirSnapshot manyFiles(const TempDir& tmp, int count) {
         const std::string name = "f" + std::to_string(i);
         writeFile(tmp / name,
                   std::string(static_cast<size_t>((i * 7919) % 9000), char('a' + i % 26)));
-        s.files.push_back(utf8ToUtf16("\\" + name));
+        s.addFile(utf8ToUtf16("\\" + name));
     }
     return s;
 }
@@ -48,15 +49,15 @@ TEST(HashPool, AnyNumberOfJobsGivesTheSameIdsAndSinkCalls) {
     CDirSnapshot inOrder = files;
     JobsSink one(1);
     calcFileIds(&one, tmp.u16(), inOrder);
-    ASSERT_EQ(inOrder.fileIds.size(), 300u);
-    EXPECT_EQ(inOrder.fileIds.at(u"\\f0"), u"da39a3ee5e6b4b0d3255bfef95601890afd80709");
+    ASSERT_EQ(idsIn(inOrder).size(), 300u);
+    EXPECT_EQ(inOrder.fileIdOf(u"\\f0"), u"da39a3ee5e6b4b0d3255bfef95601890afd80709");
     for (uint32_t jobs : {2u, 3u, 16u, 100u})
         for (uint32_t bufferSize : {300u, 1u << 20}) {
             SCOPED_TRACE(std::to_string(jobs) + " jobs, buffer " + std::to_string(bufferSize));
             CDirSnapshot pooled = files;
             JobsSink many(jobs, bufferSize);
             calcFileIds(&many, tmp.u16(), pooled);
-            EXPECT_EQ(pooled.fileIds, inOrder.fileIds);
+            EXPECT_EQ(idsIn(pooled), idsIn(inOrder));
             EXPECT_EQ(many.calls, one.calls);
         }
 }
@@ -90,7 +91,7 @@ TEST(HashPool, CancelAtAnyFileStopsAndJoinsTheWorkers) {
             JobsSink sink(4, 64 * 1024);
             sink.cancelAt(kind, n);
             EXPECT_THROW(calcFileIds(&sink, tmp.u16(), attempt), COPCancel);
-            EXPECT_EQ(attempt.fileIds.size(), static_cast<size_t>(kind == "step" ? n : n - 1));
+            EXPECT_EQ(idsIn(attempt).size(), static_cast<size_t>(kind == "step" ? n : n - 1));
             EXPECT_EQ(threadsOfThisProcess(), threads);
         }
 }

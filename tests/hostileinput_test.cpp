@@ -43,7 +43,7 @@ void writeNewDirPatch(const fs::path& patch, const std::u16string& entry) {
     CPatchInfo info;
     info.NewDirs.push_back(entry);
     info.AttributeChanges[entry] = 0x10;
-    writePatch(&sink, info, u"", {}, u16(patch));
+    writePatch(&sink, info, CDirSnapshot{}, u16(patch));
 }
 
 TEST(HostileInput, ApplyRefusesSlashTraversal) {

@@ -1,4 +1,5 @@
 #include "snapshot/dirscan.h"
+#include "snapshotsupport.h"
 #include "testsupport.h"
 #include "xml/xmlrep.h"
 #include "xmloutline.h"
@@ -29,10 +30,10 @@ void expectSameSnapshot(const CDirSnapshot& a, const CDirSnapshot& b) {
     EXPECT_EQ(a.ignoredItems, b.ignoredItems);
     EXPECT_EQ(a.files, b.files);
     EXPECT_EQ(a.directories, b.directories);
-    EXPECT_EQ(a.attributes, b.attributes);
-    EXPECT_EQ(a.fileIds, b.fileIds);
+    EXPECT_EQ(attributesIn(a), attributesIn(b));
+    EXPECT_EQ(idsIn(a), idsIn(b));
     EXPECT_EQ(a.infoEntries, b.infoEntries);
-    EXPECT_EQ(a.meta, b.meta);
+    EXPECT_EQ(metadataIn(a), metadataIn(b));
 }
 
 TEST(Vault, WorkedExampleLayout) {
@@ -52,8 +53,8 @@ TEST(Vault, WorkedExampleLayout) {
         "FSAttributes(fNode[path=\\a.txt,attr=32] fNode[path=\\sub,attr=16] "
         "fNode[path=\\sub\\b.txt,attr=32]) "
         "FileIDs(idNode[path=\\a.txt,id=" +
-        utf16ToUtf8(scanned.fileIds[u"\\a.txt"]) +
-        "] idNode[path=\\sub\\b.txt,id=" + utf16ToUtf8(scanned.fileIds[u"\\sub\\b.txt"]) +
+        utf16ToUtf8(scanned.fileIdOf(u"\\a.txt")) +
+        "] idNode[path=\\sub\\b.txt,id=" + utf16ToUtf8(scanned.fileIdOf(u"\\sub\\b.txt")) +
         "]) VaultInfo(";
     std::string layout = outlineOfFile((dir / "t.tkv").string());
     EXPECT_EQ(layout.rfind("xml[version=1.0](" + expected, 0), 0u) << layout;
@@ -70,18 +71,18 @@ TEST(Vault, WorkedExampleLayout) {
 
 TEST(Vault, WriteThenReadGivesTheSameSnapshot) {
     TempDir dir;
-    CDirSnapshot snapshot;
+    const std::u16string odd(u"\\bad\xDCFF\xDC80 name \xE000 & <q> \"");
+    // Ids other than 40 lowercase hex digits come back exactly as written.
+    CDirSnapshot snapshot = snapshotOf(
+        {u"\\z", u"\\a"}, {u"\\z\\f", odd, u"\\a\\g", u"\\z\\h"},
+        {{u"\\z", 16}, {u"\\a", 17}, {u"\\z\\f", 33}, {odd, 0xFFFFFFFFu}, {u"\\a\\g", 32}},
+        {{u"\\z\\f", std::u16string(40, u'a')},
+         {odd, u"not checked"},
+         {u"\\a\\g", std::u16string(40, u'0')},
+         {u"\\z\\h", std::u16string(40, u'A')}});
     snapshot.root = u"/somewhere/else";
     snapshot.filterText = u"*.obj;\\Debug";
     snapshot.ignoredItems = {u"\\Debug", u"\\x.obj"};
-    const std::u16string odd(u"\\bad\xDCFF\xDC80 name \xE000 & <q> \"");
-    snapshot.directories = {u"\\z", u"\\a"};
-    snapshot.files = {u"\\z\\f", odd, u"\\a\\g"};
-    snapshot.attributes = {
-        {u"\\z", 16}, {u"\\a", 17}, {u"\\z\\f", 33}, {odd, 0xFFFFFFFFu}, {u"\\a\\g", 32}};
-    snapshot.fileIds = {{u"\\z\\f", std::u16string(40, u'a')},
-                        {odd, u"not checked"},
-                        {u"\\a\\g", std::u16string(40, u'0')}};
     snapshot.infoEntries = {{u"DateCreated", u"Sun Dec 06 02:13:08 2026\n"}, {u"UserName", u"u"}};
 
     RecordingSink sink;
@@ -107,7 +108,7 @@ TEST(Vault, EmptyDirectoryHasAllListsEmpty) {
         << layout;
     CDirSnapshot back = readVault(&sink, u16(dir / "v.tkv"));
     EXPECT_TRUE(back.files.empty() && back.directories.empty() && back.ignoredItems.empty());
-    EXPECT_TRUE(back.attributes.empty() && back.fileIds.empty() && back.filterText.empty());
+    EXPECT_TRUE(back.entries.empty() && back.filterText.empty());
     EXPECT_EQ(back.infoEntries.count(u"DateCreated"), 1u);
 }
 
@@ -168,8 +169,8 @@ TEST(Vault, LenientReadingOfValues) {
                         "<idNode path=\"\\a\" id=\"2\"/></FileIDs><VaultInfo/><extra/>"));
     RecordingSink sink;
     CDirSnapshot back = readVault(&sink, u16(dir / "v.tkv"));
-    EXPECT_EQ(back.attributes, (AttributeMap{{u"\\a", 0}, {u"\\b", 0xFFFFFFFFu}}));
-    EXPECT_EQ(back.fileIds, (TextMap{{u"\\a", u"2"}}));
+    EXPECT_EQ(attributesIn(back), (AttributeMap{{u"\\a", 0}, {u"\\b", 0xFFFFFFFFu}}));
+    EXPECT_EQ(idsIn(back), (TextMap{{u"\\a", u"2"}}));
     EXPECT_EQ(back.filterText, u"f");
 }
 

@@ -29,9 +29,9 @@ TEST_F(XmlCodecs, FreshDocumentIsTheVersionedXmlElement) {
 }
 
 TEST_F(XmlCodecs, EmptyListsStillAppear) {
-    writePathList(doc, u"a", {});
+    writePathList(doc, u"a", PathList{});
     writePathTree(doc, u"b", {});
-    writeAttributeList(doc, u"c", {});
+    writeAttributeList(doc, u"c", AttributeMap{});
     writeAttributeTree(doc, u"d", {});
     writeEntryList(doc, u"e", {}, "k", "v", u"item");
     EXPECT_EQ(top(), "top(a b c d e)");

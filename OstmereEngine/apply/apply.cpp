@@ -74,16 +74,16 @@ bool findInterrupted(CStagingArea& staging, const ApplyJournal& mine,
     return committed;
 }
 
-// targetIds: the guard scan's ids, against which compact deltas are decoded.
+// target: the guard scan, whose ids compact deltas are decoded against.
 TextMap stageFiles(CProgressSink* sink, CFileReader& in, const FileTable& table,
-                   const CPatchInfo& patch, CStagingArea& staging, const TextMap& targetIds) {
+                   const CPatchInfo& patch, CStagingArea& staging, const CDirSnapshot& target) {
     sink->setStatus(u"Staging files.");
     sink->setProgressRange(static_cast<uint32_t>(table.size()));
     std::unique_ptr<CZstdCoder> coder;
     std::unique_ptr<CompactStaging> decoding;
     if (patch.compact) {
         coder = std::make_unique<CZstdCoder>();
-        decoding = std::make_unique<CompactStaging>(CompactStaging{*coder, targetIds});
+        decoding = std::make_unique<CompactStaging>(CompactStaging{*coder, target});
     }
     TextMap ids;
     size_t index = 0;
@@ -112,7 +112,7 @@ void prepare(CProgressSink* sink, const Request& r, CFileReader& in, const FileT
         TK_RAISE_KIND(eKindTargetMismatch,
                       u"Trying to apply a patch to dirrectory with different fingerprint.");
     staging.create();
-    const TextMap ids = stageFiles(sink, in, table, r.patch, staging, current.fileIds);
+    const TextMap ids = stageFiles(sink, in, table, r.patch, staging, current);
     // Without the guard the target's state is unknown, and so is the outcome.
     if (!r.options.ignoreFingerprint &&
         predictFingerprint(current, r.patch, ids, sink) != r.patch.NewerTreeID) {

@@ -156,8 +156,8 @@ std::u16string CStagingArea::decodeCompact(CFileReader& patch, const CompactStag
     const std::u16string destination = directory_ + u"\\" + key;
     std::unique_ptr<CDescriptorReference> reference;
     auto referenceOf = [&](const std::u16string& referenceId) -> CReferenceSource& {
-        const auto found = compact.targetIds.find(key);
-        if (found == compact.targetIds.end() || found->second != referenceId)
+        const CEntry* found = compact.target.find(key);
+        if (!found || !found->id.present() || found->id.text() != referenceId)
             TK_RAISE(u"The patch codes a file against content the directory does not hold; the "
                      u"directory was not changed: " +
                      destination);

@@ -21,7 +21,7 @@ class CZstdCoder;
 // target's files (a delta is decoded only against a file with the id it was made against).
 struct CompactStaging {
     CZstdCoder& coder;
-    const TextMap& targetIds;
+    const CDirSnapshot& target;
 };
 
 class CStagingArea : public CModeLog {

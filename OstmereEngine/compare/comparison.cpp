@@ -17,22 +17,26 @@ bool isDirectoryWord(uint32_t word) {
     return word & FILE_ATTRIBUTE_DIRECTORY;
 }
 
+uint32_t attributesIn(const CEntry* entry) {
+    return entry ? entry->attributes : 0;
+}
+
 void detectRemovals(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& older,
                     CPatchInfo& info) {
     sink->setStatus(u"Detecting deleted files...");
     sink->setProgressRange(static_cast<uint32_t>(older.directories.size() + older.files.size()));
     sink->resetProgress();
     // Both snapshots' lists are sorted by their fingerprints, so lookups walk along the maps.
-    CSortedLookup newerFiles(newer.attributes);
+    CSortedLookup newerFiles(newer.entries);
     for (const auto& path : older.files) {
-        uint32_t a = newerFiles[path];
+        uint32_t a = attributesIn(newerFiles(path));
         if (a == 0 || isDirectoryWord(a))
             info.UnlinkedFiles.push_back(path);
         sink->stepProgress();
     }
-    CSortedLookup newerDirectories(newer.attributes);
+    CSortedLookup newerDirectories(newer.entries);
     for (const auto& path : older.directories) {
-        uint32_t a = newerDirectories[path];
+        uint32_t a = attributesIn(newerDirectories(path));
         if (a == 0 || !isDirectoryWord(a))
             info.UnlinkedDirectories.push_back(path);
         sink->stepProgress();
@@ -44,22 +48,27 @@ void detectAdditions(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& old
     sink->setStatus(u"Comparing files...");
     sink->setProgressRange(static_cast<uint32_t>(newer.files.size() + newer.directories.size()));
     sink->resetProgress();
-    CSortedLookup newerAttributes(newer.attributes), olderAttributes(older.attributes);
-    CSortedLookup newerIds(newer.fileIds), olderIds(older.fileIds);
-    for (const auto& path : newer.files) {
-        uint32_t n = newerAttributes[path], o = olderAttributes[path];
+    const CFileId none;
+    CSortedLookup olderFiles(older.entries);
+    for (auto it = newer.files.begin(); it != newer.files.end(); ++it) {
+        const std::u16string& path = *it;
+        const CEntry& now = it.entry();
+        const CEntry* before = olderFiles(path);
+        uint32_t n = now.attributes, o = attributesIn(before);
         // A file that became a link to its own former content (or the reverse) is stored too:
         // the same id does not make it the same item.
-        bool stored = o == 0 || olderIds[path] != newerIds[path] || isLinkWord(o) != isLinkWord(n);
+        bool stored =
+            o == 0 || !((before ? before->id : none) == now.id) || isLinkWord(o) != isLinkWord(n);
         if (stored)
             (o == 0 ? info.NewFiles : info.ChangedFiles).push_back(path);
         if (stored || o != n)
             info.AttributeChanges.insert_or_assign(info.AttributeChanges.end(), path, n);
         sink->stepProgress();
     }
-    CSortedLookup newerDirectories(newer.attributes), olderDirectories(older.attributes);
-    for (const auto& path : newer.directories) {
-        uint32_t n = newerDirectories[path], o = olderDirectories[path];
+    CSortedLookup olderDirectories(older.entries);
+    for (auto it = newer.directories.begin(); it != newer.directories.end(); ++it) {
+        const std::u16string& path = *it;
+        uint32_t n = it.entry().attributes, o = attributesIn(olderDirectories(path));
         if (o == 0 || !isDirectoryWord(o)) {
             info.AttributeChanges[path] = n;
             info.NewDirs.push_back(path);

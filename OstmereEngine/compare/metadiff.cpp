@@ -7,7 +7,7 @@
 namespace ostmere {
 
 void addMetadataChanges(CPatchInfo& info, const CDirSnapshot& newer, const CDirSnapshot& older) {
-    if (newer.meta.empty() && newer.files.size() + newer.directories.size() > 0)
+    if (!newer.hasMetadata() && newer.files.size() + newer.directories.size() > 0)
         return;
     // Items written by the patch, and the directories whose entries it changes: applying
     // gives those new times, so the newer tree's must be set again.
@@ -19,14 +19,15 @@ void addMetadataChanges(CPatchInfo& info, const CDirSnapshot& newer, const CDirS
             created.insert(path.substr(0, path.rfind(u'\\')));
         }
     info.metadata.clear();
-    auto olderIt = older.meta.begin();
-    for (const auto& [path, meta] : newer.meta) {
-        while (olderIt != older.meta.end() && olderIt->first < path)
-            ++olderIt;
-        const bool same = olderIt != older.meta.end() && olderIt->first == path &&
-                          olderIt->second == meta && !created.count(path);
+    CSortedLookup olderEntries(older.entries);
+    for (const auto& [path, entry] : newer.entries) {
+        if (!entry.hasMeta)
+            continue;
+        const CEntry* before = olderEntries(path);
+        const bool same =
+            before && before->hasMeta && before->meta == entry.meta && !created.count(path);
         if (!same)
-            info.metadata.emplace_hint(info.metadata.end(), path, meta);
+            info.metadata.emplace_hint(info.metadata.end(), path, entry.meta);
     }
     info.metadataDigest = calcMetadataDigest(newer);
     info.hasMetadata = true;

@@ -51,36 +51,35 @@ std::u16string predictFingerprint(const CDirSnapshot& current, const CPatchInfo&
             files.insert(f);
 
     CDirSnapshot next;
-    auto place = [&](const std::u16string& path, bool directory) {
+    auto place = [&](const std::u16string& path, bool directory, CEntry& entry) {
         auto change = patch.AttributeChanges.find(path);
-        auto now = current.attributes.find(path);
+        const CEntry* now = current.find(path);
         const bool staged = stagedIds.count(path) != 0;
         // A staged item is a link when the patch's word says so; one kept keeps its kind.
         const bool link = staged
                               ? change != patch.AttributeChanges.end() && isLinkWord(change->second)
-                              : now != current.attributes.end() && isLinkWord(now->second);
+                              : now && now->hasAttributes && isLinkWord(now->attributes);
+        entry.hasAttributes = true;
         if (change != patch.AttributeChanges.end())
-            next.attributes[path] = wordAfterSetting(directory, link, change->second);
-        else if (now != current.attributes.end() && !staged)
-            next.attributes[path] = now->second;
+            entry.attributes = wordAfterSetting(directory, link, change->second);
+        else if (now && now->hasAttributes && !staged)
+            entry.attributes = now->attributes;
         else // created without a word to set: as a new item comes out
-            next.attributes[path] = wordAfterSetting(directory, link, 0);
+            entry.attributes = wordAfterSetting(directory, link, 0);
     };
-    for (const auto& d : directories) {
-        next.directories.push_back(d);
-        place(d, true);
-    }
+    for (const auto& d : directories)
+        place(d, true, next.addDirectory(d));
     for (const auto& [path, id] : stagedIds)
         files.insert(path);
     for (const auto& f : files) {
-        next.files.push_back(f);
-        place(f, false);
+        CEntry& entry = next.addFile(f);
+        place(f, false, entry);
         auto staged = stagedIds.find(f);
-        auto kept = current.fileIds.find(f);
+        const CEntry* kept = current.find(f);
         if (staged != stagedIds.end())
-            next.fileIds[f] = staged->second;
-        else if (kept != current.fileIds.end())
-            next.fileIds[f] = kept->second;
+            entry.id = CFileId::fromText(staged->second);
+        else if (kept && kept->id.present())
+            entry.id = kept->id;
     }
     CSilentSink silent(bufferSource);
     return calcFingerprint(next, &silent);

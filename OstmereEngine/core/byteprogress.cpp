@@ -6,19 +6,12 @@
 
 namespace ostmere {
 
-void announceFileBytes(CProgressSink* sink, const std::u16string& root,
-                       std::initializer_list<const std::deque<std::u16string>*> lists) {
-    CByteProgressSink* bytes = byteSinkOf(sink);
-    if (!bytes || !bytes->wantsStageBytes())
-        return;
-    uint64_t total = 0;
+uint64_t itemBytes(const std::u16string& fullPath) {
     struct stat st {};
-    for (const auto* list : lists)
-        for (const auto& path : *list)
-            if (::lstat(nativePath(root + path).c_str(), &st) == 0 &&
-                (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
-                total += static_cast<uint64_t>(st.st_size); // a link's size is its text's
-    bytes->stageBytes(total);
+    if (::lstat(nativePath(fullPath).c_str(), &st) == 0 &&
+        (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
+        return static_cast<uint64_t>(st.st_size);
+    return 0;
 }
 
 } // namespace ostmere

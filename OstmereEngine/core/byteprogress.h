@@ -3,8 +3,7 @@
 
 #include "OstmereEngine.h"
 
-#include <deque>
-#include <initializer_list>
+#include <cstdint>
 #include <string>
 
 namespace ostmere {
@@ -18,9 +17,23 @@ inline void reportBytes(CByteProgressSink* bytes, uint64_t count) {
         bytes->bytesDone(count);
 }
 
+// The size of a regular file or link (its text's) at the path; 0 for anything else.
+uint64_t itemBytes(const std::u16string& fullPath);
+
 // Announces the total size of the files below root that a stage is about to read. Costs one
 // stat per file, so it is done only for a sink that wants it.
-void announceFileBytes(CProgressSink* sink, const std::u16string& root,
-                       std::initializer_list<const std::deque<std::u16string>*> lists);
+template <class... Lists>
+void announceFileBytes(CProgressSink* sink, const std::u16string& root, const Lists&... lists) {
+    CByteProgressSink* bytes = byteSinkOf(sink);
+    if (!bytes || !bytes->wantsStageBytes())
+        return;
+    uint64_t total = 0;
+    auto add = [&](const auto& list) {
+        for (const auto& path : list)
+            total += itemBytes(root + path);
+    };
+    (add(lists), ...);
+    bytes->stageBytes(total);
+}
 
 } // namespace ostmere

@@ -29,15 +29,17 @@ namespace {
 // Hashes a file's bytes as they go into the patch and compares them with the id of the scan, so
 // that a patch never ships content other than the content its fingerprint describes.
 void writeCheckedRecord(CProgressSink* sink, COutputFile& out, FileTable::value_type& entry,
-                        const std::u16string& newerRoot, const TextMap& newerIds) {
+                        const CDirSnapshot& newer) {
     CSha1 sha;
     sha.start();
     entry.second =
-        out.writeFileRecord(sink, newerRoot, entry.first,
+        out.writeFileRecord(sink, newer.root, entry.first,
                             [&](const uint8_t* bytes, size_t n) { sha.update(bytes, n); });
-    const auto id = newerIds.find(entry.first);
-    if (id == newerIds.end() || id->second != finishHex(sha))
-        TK_RAISE(u"A file changed while the patch was being made: " + newerRoot + entry.first);
+    uint8_t digest[20];
+    sha.finish(digest);
+    const CEntry* scanned = newer.find(entry.first);
+    if (!scanned || !(scanned->id == CFileId(digest)))
+        TK_RAISE(u"A file changed while the patch was being made: " + newer.root + entry.first);
 }
 
 class CContentBytes : public CByteSource {
@@ -52,8 +54,9 @@ class CContentBytes : public CByteSource {
 // The compact counterpart of writeCheckedRecord: a changed file of a two-directory patch is
 // coded against its older version.
 void writeCompactEntry(CProgressSink* sink, COutputFile& out, CZstdCoder& coder,
-                       FileTable::value_type& entry, const std::u16string& newerRoot,
-                       const TextMap& newerIds, const PatchStore& store) {
+                       FileTable::value_type& entry, const CDirSnapshot& newer,
+                       const PatchStore& store) {
+    const std::u16string& newerRoot = newer.root;
     const std::u16string& path = entry.first;
     CItemContent content;
     if (!content.open(newerRoot + path, u"Unable to ioen file:"))
@@ -65,15 +68,15 @@ void writeCompactEntry(CProgressSink* sink, COutputFile& out, CZstdCoder& coder,
     std::unique_ptr<CDescriptorReference> reference;
     std::u16string referenceId;
     if (store.older && !content.isLink()) {
-        const auto older = store.older->fileIds.find(path);
-        if (older != store.older->fileIds.end() && !older->second.empty()) {
+        const CEntry* older = store.older->find(path);
+        if (older && !older->id.text().empty()) {
             // Opened without following a link: a link's content is its own text, never worth
             // a delta, and an older item that is no regular file gives no reference.
             const std::u16string olderPath = store.older->root + path;
             reference = std::make_unique<CDescriptorReference>(
                 ::open(nativePath(olderPath).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC),
                 u"A file changed while the patch was being made: " + olderPath);
-            referenceId = older->second;
+            referenceId = older->id.text();
             if (!reference->valid())
                 reference.reset(), referenceId.clear();
         }
@@ -81,16 +84,16 @@ void writeCompactEntry(CProgressSink* sink, COutputFile& out, CZstdCoder& coder,
     std::u16string id;
     entry.second = writeCompactRecord(
         out, coder, {path, size, source, reference.get(), referenceId, store.options}, id);
-    const auto expected = newerIds.find(path);
-    if (!content.sizeUnchanged() || expected == newerIds.end() || expected->second != id)
+    const CEntry* expected = newer.find(path);
+    if (!content.sizeUnchanged() || !expected || !(expected->id == CFileId::fromText(id)))
         TK_RAISE(u"A file changed while the patch was being made: " + newerRoot + path);
     reportBytes(byteSinkOf(sink), static_cast<uint64_t>(size));
 }
 
 } // namespace
 
-void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16string& newerRoot,
-                const TextMap& newerIds, const std::u16string& patchFile, const PatchStore& store) {
+void writePatch(CProgressSink* sink, const CPatchInfo& info, const CDirSnapshot& newer,
+                const std::u16string& patchFile, const PatchStore& store) {
     sink->setStatus(u"Creating a patch file");
     FileTable table;
     for (const auto& path : info.NewFiles)
@@ -111,7 +114,7 @@ void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16strin
     writePatchInfoBlock(out, info);
     sink->setProgressRange(static_cast<uint32_t>(table.size()));
     sink->resetProgress();
-    announceFileBytes(sink, newerRoot, {&info.NewFiles, &info.ChangedFiles});
+    announceFileBytes(sink, newer.root, info.NewFiles, info.ChangedFiles);
     std::unique_ptr<CZstdCoder> coder;
     if (store.options.compact)
         coder = std::make_unique<CZstdCoder>();
@@ -119,9 +122,9 @@ void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16strin
         sink->setDetail(u"Writing File: " + entry.first);
         sink->stepProgress();
         if (coder)
-            writeCompactEntry(sink, out, *coder, entry, newerRoot, newerIds, store);
+            writeCompactEntry(sink, out, *coder, entry, newer, store);
         else
-            writeCheckedRecord(sink, out, entry, newerRoot, newerIds);
+            writeCheckedRecord(sink, out, entry, newer);
     }
     const uint64_t tablePosition = out.tell();
     out.writeFileTable(table);
@@ -150,7 +153,7 @@ void createPatch(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& older, 
         writeDiffReport(sink, reportFile, info);
     if (hook)
         hook->beforeStore();
-    writePatch(sink, info, newer.root, newer.fileIds, patchFile, store);
+    writePatch(sink, info, newer, patchFile, store);
     timer->stop();
 }
 

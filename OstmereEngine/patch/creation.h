@@ -28,11 +28,11 @@ struct PatchStore {
 void createPatch(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& older, CTimer* timer,
                  const std::u16string& patchFile, const std::u16string& reportFile,
                  CCreationHook* hook = nullptr, const PatchStore& store = {});
-// newerIds: the file ids the scan computed; every stored file must still have its id. With a
-// signer the patch is signed before it takes the place of an earlier file.
-void writePatch(CProgressSink* sink, const CPatchInfo& info, const std::u16string& newerRoot,
-                const TextMap& newerIds, const std::u16string& patchFile,
-                const PatchStore& store = {});
+// newer: the scanned tree the stored files come from; every stored file must still have the
+// id the scan computed. With a signer the patch is signed before it takes the place of an
+// earlier file.
+void writePatch(CProgressSink* sink, const CPatchInfo& info, const CDirSnapshot& newer,
+                const std::u16string& patchFile, const PatchStore& store = {});
 
 // tkDiffCreatePatch and tkCreatePatchVault with a hook and options (format, signing key).
 void diffCreatePatch(CProgressSink* sink, std::u16string olderDir, std::u16string newerDir,

@@ -125,7 +125,7 @@ void CCollectVisitor::onSkipped(CProgressSink*, const std::u16string&,
 
 void CCollectVisitor::onDirectory(CProgressSink* sink, const std::u16string&,
                                   const std::u16string& relPath) {
-    snapshot_.directories.push_back(relPath);
+    snapshot_.directories.push_back(entryOf(relPath));
     sink->stepProgress();
     sink->setDetail(u"Processing: " + relPath);
 }
@@ -134,14 +134,21 @@ void CCollectVisitor::onEntry(int directory, const std::string& name,
                               const std::u16string& relPath) {
     CItemMeta meta;
     const uint32_t word = getEntryStatus(directory, name.c_str(), meta);
-    snapshot_.attributes.emplace(relPath, word);
+    last_ = snapshot_.entryRef(relPath);
+    CEntry& entry = last_->second;
+    entry.attributes = word;
+    entry.hasAttributes = true;
     if (word != INVALID_FILE_ATTRIBUTES)
-        snapshot_.meta.emplace(relPath, meta);
+        entry.meta = meta, entry.hasMeta = true;
+}
+
+EntryRef CCollectVisitor::entryOf(const std::u16string& relPath) {
+    return last_ && last_->first == relPath ? last_ : snapshot_.entryRef(relPath);
 }
 
 void CCollectVisitor::onFile(CProgressSink* sink, const std::u16string&,
                              const std::u16string& relPath) {
-    snapshot_.files.push_back(relPath);
+    snapshot_.files.push_back(entryOf(relPath));
     sink->stepProgress();
 }
 
@@ -255,10 +262,10 @@ CDirSnapshot scanDirectory(CProgressSink* sink, const std::u16string& root,
     sink->setProgressRange(counter.total);
     sink->resetProgress();
     // The collecting walk read every item's status where it stood; this stage reports them.
-    auto readAttributes = [&](const PathList& paths) {
-        for (const auto& path : paths) {
-            if (snapshot.attributes[path] == INVALID_FILE_ATTRIBUTES)
-                TK_RAISE(u"Unable to read the attributes of: " + root + path);
+    auto readAttributes = [&](const CPathRefs& paths) {
+        for (auto it = paths.begin(); it != paths.end(); ++it) {
+            if (it.entry().attributes == INVALID_FILE_ATTRIBUTES)
+                TK_RAISE(u"Unable to read the attributes of: " + root + *it);
             sink->stepProgress();
         }
     };

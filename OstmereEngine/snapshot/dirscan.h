@@ -3,6 +3,7 @@
 
 #include "OstmereEngine.h"
 #include "core/itemmeta.h"
+#include "snapshot/entries.h"
 
 #include <cstdint>
 #include <deque>
@@ -13,7 +14,6 @@
 namespace ostmere {
 
 using PathList = std::deque<std::u16string>;
-// std::u16string compares char16_t as unsigned code units: the ordinal order.
 using AttributeMap = std::map<std::u16string, uint32_t>;
 using TextMap = std::map<std::u16string, std::u16string>;
 
@@ -29,34 +29,34 @@ struct CDirSnapshot {
     // device nodes), with the reason; the filter's matches have no entry here.
     TextMap skipReasons;
     TextMap infoEntries;
-    PathList directories;
-    PathList files;
-    AttributeMap attributes;
-    TextMap fileIds;
-    // Permission bits and times of directories and files where they were read; empty for a
-    // vault written without them.
-    MetaMap meta;
+    // Every path the snapshot knows, with what it knows of it; the lists below hold entries
+    // of this map. A vault may name a path in one of its lists and not in another.
+    EntryMap entries;
+    CPathRefs directories;
+    CPathRefs files;
 
-    // Insert-on-miss lookups used by the comparison and the fingerprint.
-    const std::u16string& fileIdOf(const std::u16string& relPath) { return fileIds[relPath]; }
-    uint32_t attributesOf(const std::u16string& relPath) { return attributes[relPath]; }
-};
+    CDirSnapshot() = default;
+    // A copy's lists hold the copy's own entries.
+    CDirSnapshot(const CDirSnapshot& other);
+    CDirSnapshot& operator=(const CDirSnapshot& other);
+    // A moved map keeps its nodes, so the lists stay valid.
+    CDirSnapshot(CDirSnapshot&&) = default;
+    CDirSnapshot& operator=(CDirSnapshot&&) = default;
 
-// Insert-on-miss lookups of keys taken in ascending order: each search first tries the entry
-// after the previous key, so walking a sorted list over its map costs one comparison per key
-// instead of a descent from the root.
-template <class Map> class CSortedLookup {
-  public:
-    explicit CSortedLookup(Map& map) : map_(map), next_(map.begin()) {}
-    typename Map::mapped_type& operator[](const std::u16string& key) {
-        auto it = next_ != map_.end() && next_->first == key ? next_ : map_.try_emplace(key).first;
-        next_ = std::next(it);
-        return it->second;
-    }
-
-  private:
-    Map& map_;
-    typename Map::iterator next_;
+    // The entry of a path, made when missing; a path arriving in ascending order is placed
+    // without a search.
+    CEntry& entry(const std::u16string& path) { return entryRef(path)->second; }
+    EntryRef entryRef(const std::u16string& path);
+    const CEntry* find(const std::u16string& path) const;
+    CEntry& addDirectory(const std::u16string& path);
+    CEntry& addFile(const std::u16string& path);
+    void setAttributes(const std::u16string& path, uint32_t word);
+    // 0 when the path has no attribute word.
+    uint32_t attributesOf(const std::u16string& path) const;
+    // The id's text; empty when the path has none.
+    std::u16string fileIdOf(const std::u16string& path) const;
+    // Whether any item carries permission bits and times.
+    bool hasMetadata() const;
 };
 
 struct CFilterSegment {
@@ -129,7 +129,10 @@ class CCollectVisitor final : public CTreeVisitor {
     void onEntry(int directory, const std::string& name, const std::u16string& relPath) override;
 
   private:
+    // The entry the last onEntry filled, which the onDirectory or onFile after it lists.
+    EntryRef entryOf(const std::u16string& relPath);
     CDirSnapshot& snapshot_;
+    EntryRef last_ = nullptr;
 };
 
 void walkTree(CProgressSink* sink, const std::u16string& root, const std::u16string& relPath,

@@ -14,13 +14,15 @@ namespace {
 
 void calcFileIdsInOrder(CProgressSink* sink, const std::u16string& root, CDirSnapshot& snapshot) {
     // Only this path reads through the sink's byte interface; the pool's workers never call it.
-    announceFileBytes(sink, root, {&snapshot.files});
+    announceFileBytes(sink, root, snapshot.files);
     CSha1 sha;
-    for (const auto& path : snapshot.files) {
-        sink->setDetail(u"Processing: " + path);
+    uint8_t digest[20];
+    for (auto it = snapshot.files.begin(); it != snapshot.files.end(); ++it) {
+        sink->setDetail(u"Processing: " + *it);
         sha.start();
-        hashFile(sink, root + path, sha);
-        snapshot.fileIds[path] = finishHex(sha);
+        hashFile(sink, root + *it, sha);
+        sha.finish(digest);
+        it.entry().id = CFileId(digest);
         sink->stepProgress();
     }
 }
@@ -40,10 +42,10 @@ void calcFileIds(CProgressSink* sink, const std::u16string& root, CDirSnapshot& 
         sink->getBuffer(), sink->getBufferSize(), jobs);
     CByteProgressSink* bytes = byteSinkOf(sink);
     uint8_t digest[20];
-    for (const auto& path : snapshot.files) {
-        sink->setDetail(u"Processing: " + path);
+    for (auto it = snapshot.files.begin(); it != snapshot.files.end(); ++it) {
+        sink->setDetail(u"Processing: " + *it);
         reportBytes(bytes, pool.next(digest));
-        snapshot.fileIds[path] = digestToHex(digest);
+        it.entry().id = CFileId(digest);
         sink->stepProgress();
     }
 }
@@ -54,20 +56,18 @@ std::u16string calcFingerprint(CDirSnapshot& snapshot, CProgressSink* sink) {
     sink->setProgressRange(
         static_cast<uint32_t>(snapshot.files.size() + snapshot.directories.size()));
     sink->resetProgress();
-    std::sort(snapshot.files.begin(), snapshot.files.end());
-    std::sort(snapshot.directories.begin(), snapshot.directories.end());
-    CSortedLookup attributes(snapshot.attributes);
-    for (const auto& d : snapshot.directories) {
-        feedText(sha, d);
-        feedText(sha, decimal(static_cast<int32_t>(attributes[d])));
+    snapshot.files.sort();
+    snapshot.directories.sort();
+    // A path without a word or an id feeds what an empty one would: "0", nothing.
+    for (auto it = snapshot.directories.begin(); it != snapshot.directories.end(); ++it) {
+        feedText(sha, *it);
+        feedText(sha, decimal(static_cast<int32_t>(it.entry().attributes)));
         sink->stepProgress();
     }
-    CSortedLookup fileAttributes(snapshot.attributes);
-    CSortedLookup ids(snapshot.fileIds);
-    for (const auto& f : snapshot.files) {
-        feedText(sha, f);
-        feedText(sha, decimal(static_cast<int32_t>(fileAttributes[f])));
-        feedText(sha, ids[f]);
+    for (auto it = snapshot.files.begin(); it != snapshot.files.end(); ++it) {
+        feedText(sha, *it);
+        feedText(sha, decimal(static_cast<int32_t>(it.entry().attributes)));
+        feedText(sha, it.entry().id.text());
         sink->stepProgress();
     }
     return finishHex(sha);

@@ -22,20 +22,18 @@ std::u16string octal(uint32_t value) {
 } // namespace
 
 std::u16string calcMetadataDigest(const CDirSnapshot& snapshot) {
-    std::vector<const std::u16string*> paths;
-    paths.reserve(snapshot.directories.size() + snapshot.files.size());
-    for (const auto& p : snapshot.directories)
-        paths.push_back(&p);
-    for (const auto& p : snapshot.files)
-        paths.push_back(&p);
-    std::sort(paths.begin(), paths.end(),
-              [](const std::u16string* a, const std::u16string* b) { return *a < *b; });
+    std::vector<CPathRefs::const_iterator> items;
+    items.reserve(snapshot.directories.size() + snapshot.files.size());
+    for (const CPathRefs* list : {&snapshot.directories, &snapshot.files})
+        for (auto it = list->begin(); it != list->end(); ++it)
+            items.push_back(it);
+    std::sort(items.begin(), items.end(), [](const auto& a, const auto& b) { return *a < *b; });
     CSha1 sha;
     sha.start();
-    for (const std::u16string* path : paths) {
-        auto it = snapshot.meta.find(*path);
-        std::u16string text = *path + u"|";
-        text += it == snapshot.meta.end() ? u"-" : octal(it->second.mode & kModeBits & ~kSetIdBits);
+    for (const auto& item : items) {
+        const CEntry& entry = item.entry();
+        std::u16string text = *item + u"|";
+        text += entry.hasMeta ? octal(entry.meta.mode & kModeBits & ~kSetIdBits) : u"-";
         feedText(sha, text);
         feedText(sha, u"\n");
     }

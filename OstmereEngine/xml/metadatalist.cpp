@@ -51,16 +51,18 @@ CItemMeta parseEntry(const std::u16string& path, const std::u16string& mode,
 
 } // namespace
 
-XmlElement writeMetadataList(CXmlDocument& doc, const MetaMap& meta) {
+XmlElement writeMetadataList(CXmlDocument& doc, const EntryMap& entries) {
     XmlElement list = doc.createElement(u"Metadata");
-    for (const auto& [path, entry] : meta) {
+    for (const auto& [path, entry] : entries) {
+        if (!entry.hasMeta)
+            continue;
         XmlElement node = doc.createElement(u"fNode");
         setAttribute(node, "path", path);
         std::string bits;
-        for (uint32_t m = entry.mode; bits.empty() || m; m >>= 3)
+        for (uint32_t m = entry.meta.mode; bits.empty() || m; m >>= 3)
             bits.insert(bits.begin(), static_cast<char>('0' + (m & 7)));
         setAttribute(node, "mode", ascii(bits));
-        setAttribute(node, "mtime", timeText(entry));
+        setAttribute(node, "mtime", timeText(entry.meta));
         doc.appendChild(list, node);
     }
     doc.appendChild(doc.topElement, list);

@@ -49,11 +49,39 @@ XmlElement findOrCreatePath(CXmlDocument& doc, XmlElement parent,
     return current;
 }
 
-XmlElement writePathList(CXmlDocument& doc, const std::u16string& listName, const PathList& paths) {
+namespace {
+
+template <class Paths>
+XmlElement writePaths(CXmlDocument& doc, const std::u16string& listName, const Paths& paths) {
     return writeList(doc, listName, [&](XmlElement list) {
         for (const std::u16string& path : paths)
             appendPathNode(doc, list, path);
     });
+}
+
+void appendAttributeNode(CXmlDocument& doc, XmlElement list, const std::u16string& path,
+                         uint32_t word) {
+    setAttribute(appendPathNode(doc, list, path), "attr", decimal(static_cast<int32_t>(word)));
+}
+
+void appendEntryNode(CXmlDocument& doc, XmlElement list, const std::u16string& itemName,
+                     const char* keyAttr, const std::u16string& key, const char* valueAttr,
+                     const std::u16string& value) {
+    XmlElement item = doc.createElement(itemName);
+    setAttribute(item, keyAttr, key);
+    setAttribute(item, valueAttr, value);
+    doc.appendChild(list, item);
+}
+
+} // namespace
+
+XmlElement writePathList(CXmlDocument& doc, const std::u16string& listName, const PathList& paths) {
+    return writePaths(doc, listName, paths);
+}
+
+XmlElement writePathList(CXmlDocument& doc, const std::u16string& listName,
+                         const CPathRefs& paths) {
+    return writePaths(doc, listName, paths);
 }
 
 XmlElement writePathTree(CXmlDocument& doc, const std::u16string& listName, const PathList& paths) {
@@ -66,10 +94,17 @@ XmlElement writePathTree(CXmlDocument& doc, const std::u16string& listName, cons
 XmlElement writeAttributeList(CXmlDocument& doc, const std::u16string& listName,
                               const AttributeMap& map) {
     return writeList(doc, listName, [&](XmlElement list) {
-        for (const auto& [path, word] : map) {
-            XmlElement node = appendPathNode(doc, list, path);
-            setAttribute(node, "attr", decimal(static_cast<int32_t>(word)));
-        }
+        for (const auto& [path, word] : map)
+            appendAttributeNode(doc, list, path, word);
+    });
+}
+
+XmlElement writeAttributeList(CXmlDocument& doc, const std::u16string& listName,
+                              const EntryMap& entries) {
+    return writeList(doc, listName, [&](XmlElement list) {
+        for (const auto& [path, entry] : entries)
+            if (entry.hasAttributes)
+                appendAttributeNode(doc, list, path, entry.attributes);
     });
 }
 
@@ -85,12 +120,16 @@ XmlElement writeEntryList(CXmlDocument& doc, const std::u16string& listName, con
                           const char* keyAttr, const char* valueAttr,
                           const std::u16string& itemName) {
     return writeList(doc, listName, [&](XmlElement list) {
-        for (const auto& [key, value] : map) {
-            XmlElement item = doc.createElement(itemName);
-            setAttribute(item, keyAttr, key);
-            setAttribute(item, valueAttr, value);
-            doc.appendChild(list, item);
-        }
+        for (const auto& [key, value] : map)
+            appendEntryNode(doc, list, itemName, keyAttr, key, valueAttr, value);
+    });
+}
+
+XmlElement writeIdList(CXmlDocument& doc, const std::u16string& listName, const EntryMap& entries) {
+    return writeList(doc, listName, [&](XmlElement list) {
+        for (const auto& [path, entry] : entries)
+            if (entry.id.present())
+                appendEntryNode(doc, list, u"idNode", "path", path, "id", entry.id.text());
     });
 }
 

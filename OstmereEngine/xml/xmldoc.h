@@ -66,14 +66,20 @@ std::vector<std::u16string> splitPath(const std::u16string& path);
 XmlElement findOrCreatePath(CXmlDocument& doc, XmlElement parent,
                             const std::vector<std::u16string>& components);
 XmlElement writePathList(CXmlDocument& doc, const std::u16string& listName, const PathList& paths);
+XmlElement writePathList(CXmlDocument& doc, const std::u16string& listName, const CPathRefs& paths);
 XmlElement writePathTree(CXmlDocument& doc, const std::u16string& listName, const PathList& paths);
 XmlElement writeAttributeList(CXmlDocument& doc, const std::u16string& listName,
                               const AttributeMap& map);
+// A snapshot's attribute words ("fNode" with "attr"), for the entries that have one.
+XmlElement writeAttributeList(CXmlDocument& doc, const std::u16string& listName,
+                              const EntryMap& entries);
 XmlElement writeAttributeTree(CXmlDocument& doc, const std::u16string& listName,
                               const AttributeMap& map);
 XmlElement writeEntryList(CXmlDocument& doc, const std::u16string& listName, const TextMap& map,
                           const char* keyAttr, const char* valueAttr,
                           const std::u16string& itemName);
+// A snapshot's file ids ("idNode" with "path" and "id"), for the entries that have one.
+XmlElement writeIdList(CXmlDocument& doc, const std::u16string& listName, const EntryMap& entries);
 PathList readPathList(XmlElement element, const std::u16string& xpath);
 AttributeMap readAttributeList(XmlElement element, const std::u16string& xpath);
 TextMap readEntryList(XmlElement element, const std::u16string& xpath, const char* keyAttr,

@@ -65,13 +65,22 @@ CDirSnapshot readVaultDocument(const std::u16string& vaultFile) {
     snapshot.ignoredItems = readPathList(ignored, u"fNode");
     snapshot.skipReasons = readSkipReasons(ignored);
     snapshot.filterText = attributeText(ignored, "filter");
-    snapshot.files = readPathList(requireSingleNode(vault, u"Files"), u"fNode");
-    snapshot.directories = readPathList(requireSingleNode(vault, u"Directories"), u"fNode");
-    snapshot.attributes = readAttributeList(requireSingleNode(vault, u"FSAttributes"), u"fNode");
-    snapshot.fileIds = readEntryList(requireSingleNode(vault, u"FileIDs"), u"idNode", "path", "id");
+    for (const auto& path : readPathList(requireSingleNode(vault, u"Files"), u"fNode"))
+        snapshot.addFile(path);
+    for (const auto& path : readPathList(requireSingleNode(vault, u"Directories"), u"fNode"))
+        snapshot.addDirectory(path);
+    for (const auto& [path, word] :
+         readAttributeList(requireSingleNode(vault, u"FSAttributes"), u"fNode"))
+        snapshot.setAttributes(path, word);
+    for (const auto& [path, id] :
+         readEntryList(requireSingleNode(vault, u"FileIDs"), u"idNode", "path", "id"))
+        snapshot.entry(path).id = CFileId::fromText(id);
     snapshot.infoEntries =
         readEntryList(requireSingleNode(vault, u"VaultInfo"), u"infoEntry", "name", "value");
-    snapshot.meta = readMetadataList(vault);
+    for (const auto& [path, meta] : readMetadataList(vault)) {
+        CEntry& entry = snapshot.entry(path);
+        entry.meta = meta, entry.hasMeta = true;
+    }
     return snapshot;
 }
 
@@ -87,11 +96,11 @@ void writeVault(CProgressSink* sink, const std::u16string& vaultFile,
     markSkipReasons(ignored, snapshot.skipReasons);
     writePathList(doc, u"Files", snapshot.files);
     writePathList(doc, u"Directories", snapshot.directories);
-    writeAttributeList(doc, u"FSAttributes", snapshot.attributes);
-    writeEntryList(doc, u"FileIDs", snapshot.fileIds, "path", "id", u"idNode");
+    writeAttributeList(doc, u"FSAttributes", snapshot.entries);
+    writeIdList(doc, u"FileIDs", snapshot.entries);
     writeEntryList(doc, u"VaultInfo", snapshot.infoEntries, "name", "value", u"infoEntry");
-    if (!snapshot.meta.empty())
-        writeMetadataList(doc, snapshot.meta);
+    if (snapshot.hasMetadata())
+        writeMetadataList(doc, snapshot.entries);
     doc.save(vaultFile);
     sink->setStatus(u"tkVault file Created. ");
     sink->setDetail(vaultFile);
