@@ -284,3 +284,20 @@ TEST(AddSummaryEntries, CountsTheListsAndKeepsOtherEntries) {
 }
 
 } // namespace
+
+// The patch information's maps are arrays in path order, whatever order entries come in.
+TEST(PathMap, EntriesStayInPathOrderWhereverTheyAreAdded) {
+    AttributeMap map;
+    for (const char16_t* key : {u"\\b", u"\\d", u"\\a", u"\\c", u"\\d"})
+        map[key] = key[1];
+    map.insert_or_assign(map.end(), u"\\b", 7);
+    EXPECT_FALSE(map.emplace(u"\\c", 9).second);
+    map.assignAll({{u"\\a", 1}, {u"\\bb", 2}, {u"\\e", 3}});
+    const std::vector<AttributeMap::value_type> expected = {
+        {u"\\a", 1}, {u"\\b", 7}, {u"\\bb", 2}, {u"\\c", 'c'}, {u"\\d", 'd'}, {u"\\e", 3}};
+    EXPECT_EQ(std::vector<AttributeMap::value_type>(map.begin(), map.end()), expected);
+    EXPECT_EQ(map.erase(u"\\bb") + map.erase(u"\\x"), 1u);
+    EXPECT_EQ(map.size(), 5u);
+    // Of equal keys given at once, the first stays, as std::map keeps it.
+    EXPECT_EQ((AttributeMap{{u"\\z", 1}, {u"\\z", 2}}).at(u"\\z"), 1u);
+}

@@ -96,7 +96,7 @@ TEST_F(PatchFormat, RecordsAreByteExact) {
 
 TEST_F(PatchFormat, ReadsGiveBackWhatWasWritten) {
     const std::map<std::u16string, std::u16string> info = {{u"A", u"1"}, {u"b", u""}};
-    const std::map<std::u16string, uint32_t> attrs = {{u"\\x", 0x21}, {u"\\y\\z", 0x10}};
+    const AttributeMap attrs = {{u"\\x", 0x21}, {u"\\y\\z", 0x10}};
     const FileTable table = {{u"\\f", 0x123456789ull}};
     const std::deque<std::u16string> list = {u"\\z", u"\\a b", u"\\\xdc80"};
     auto in = reader(written([&](CFileReader& f) {
@@ -137,7 +137,24 @@ TEST_F(PatchFormat, RepeatedMapKeyKeepsItsLastValue) {
         f.writeString(u"\\a");
         f.writeDword(2);
     }));
-    EXPECT_EQ(in->readAttributeMap(), (std::map<std::u16string, uint32_t>{{u"\\a", 2}}));
+    EXPECT_EQ(in->readAttributeMap(), (AttributeMap{{u"\\a", 2}}));
+}
+
+// A crafted patch may list its words in any order; they are read in path order all the same.
+TEST_F(PatchFormat, MapKeysOutOfOrderAreReadInPathOrder) {
+    auto in = reader(written([](CFileReader& f) {
+        f.writeType(TYPE_ATTRIBUTE_MAP);
+        f.writeDword(4);
+        for (const char16_t* key : {u"\\c", u"\\a", u"\\b", u"\\a"}) {
+            f.writeString(key);
+            f.writeDword(key[1]);
+        }
+    }));
+    const AttributeMap read = in->readAttributeMap();
+    EXPECT_EQ(std::vector<AttributeMap::value_type>(read.begin(), read.end()),
+              (std::vector<AttributeMap::value_type>{{u"\\a", 'a'}, {u"\\b", 'b'}, {u"\\c", 'c'}}));
+    EXPECT_EQ(read.at(u"\\b"), uint32_t('b'));
+    EXPECT_EQ(read.count(u"\\d"), 0u);
 }
 
 // Every read error of the format, and that no length or count read from the file is

@@ -65,18 +65,20 @@ void detectAdditions(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& old
             info.AttributeChanges.insert_or_assign(info.AttributeChanges.end(), path, n);
         sink->stepProgress();
     }
+    // Directories' words go in after the files' in one merge: placed one by one among the
+    // files' they would each move the entries after them.
+    AttributeMap directoryChanges;
     CSortedLookup olderDirectories(older.entries);
     for (auto it = newer.directories.begin(); it != newer.directories.end(); ++it) {
         const std::u16string& path = *it;
         uint32_t n = it.entry().attributes, o = attributesIn(olderDirectories(path));
-        if (o == 0 || !isDirectoryWord(o)) {
-            info.AttributeChanges[path] = n;
+        if (o == 0 || !isDirectoryWord(o))
             info.NewDirs.push_back(path);
-        }
-        if (o != n)
-            info.AttributeChanges[path] = n;
+        if (o == 0 || !isDirectoryWord(o) || o != n)
+            directoryChanges[path] = n;
         sink->stepProgress();
     }
+    info.AttributeChanges.assignAll(directoryChanges);
 }
 
 std::u16string count(size_t n) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "OstmereEngine.h"
+#include "core/pathmap.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -53,7 +54,7 @@ class CFileReader {
     std::u16string readString();
     void readStringList(std::deque<std::u16string>& list);
     std::map<std::u16string, std::u16string> readInfoMap();
-    std::map<std::u16string, uint32_t> readAttributeMap();
+    AttributeMap readAttributeMap();
     FileTable readFileTable();
     void checkMagic(const char* text, size_t n);
     // Accepts the base and the compact magic; compact, when given, tells which it was.
@@ -66,7 +67,7 @@ class CFileReader {
     void writeString(const std::u16string& text);
     void writeStringList(const std::deque<std::u16string>& list);
     void writeInfoMap(const std::map<std::u16string, std::u16string>& map);
-    void writeAttributeMap(const std::map<std::u16string, uint32_t>& map);
+    void writeAttributeMap(const AttributeMap& map);
     void writeFileTable(const FileTable& table);
     // observe sees every content byte as it goes into the record, in order.
     using ContentObserver = std::function<void(const uint8_t*, size_t)>;

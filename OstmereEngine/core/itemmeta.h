@@ -1,8 +1,9 @@
 // What POSIX keeps of an item beyond the attribute word, and what a faithful copy carries.
 #pragma once
 
+#include "core/pathmap.h"
 #include <cstdint>
-#include <map>
+
 #include <string>
 
 namespace ostmere {
@@ -15,7 +16,7 @@ struct CItemMeta {
 };
 
 // Relative path to its metadata, in ordinal path order.
-using MetaMap = std::map<std::u16string, CItemMeta>;
+using MetaMap = CPathMap<CItemMeta>;
 
 constexpr uint32_t kModeBits = 07777;
 constexpr uint32_t kSetIdBits = 06000;

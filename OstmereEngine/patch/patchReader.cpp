@@ -122,14 +122,15 @@ std::map<std::u16string, std::u16string> CFileReader::readInfoMap() {
     return map;
 }
 
-std::map<std::u16string, uint32_t> CFileReader::readAttributeMap() {
+AttributeMap CFileReader::readAttributeMap() {
     readType(TYPE_ATTRIBUTE_MAP);
-    std::map<std::u16string, uint32_t> map;
+    // Not reserved by the count: a damaged count must not become an allocation.
+    AttributeMap::Items items;
     for (uint32_t count = readDword(); count; --count) {
         std::u16string key = readString();
-        map.insert_or_assign(map.end(), std::move(key), readDword());
+        items.emplace_back(std::move(key), readDword());
     }
-    return map;
+    return AttributeMap::fromUnordered(std::move(items), true);
 }
 
 FileTable CFileReader::readFileTable() {
@@ -219,7 +220,7 @@ void CFileReader::writeInfoMap(const std::map<std::u16string, std::u16string>& m
     }
 }
 
-void CFileReader::writeAttributeMap(const std::map<std::u16string, uint32_t>& map) {
+void CFileReader::writeAttributeMap(const AttributeMap& map) {
     writeType(TYPE_ATTRIBUTE_MAP);
     writeDword(static_cast<uint32_t>(map.size()));
     for (const auto& [key, value] : map) {

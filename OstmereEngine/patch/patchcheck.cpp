@@ -173,7 +173,7 @@ PatchCheck ostmere::checkPatch(CProgressSink* sink, std::u16string directory,
     check.createDirectories = patch.info.NewDirs;
     for (const auto& entry : patch.table)
         check.writeFiles.push_back(entry.first);
-    check.setAttributes = patch.info.AttributeChanges;
+    check.setAttributes = {patch.info.AttributeChanges.begin(), patch.info.AttributeChanges.end()};
     sink->setStatus(u"Patch checked ok.");
     return check;
 }

@@ -14,7 +14,6 @@
 namespace ostmere {
 
 using PathList = std::deque<std::u16string>;
-using AttributeMap = std::map<std::u16string, uint32_t>;
 using TextMap = std::map<std::u16string, std::u16string>;
 
 // The directory in which an apply stages its work, at the root of the target. No scan sees it,

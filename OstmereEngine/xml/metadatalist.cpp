@@ -70,17 +70,17 @@ XmlElement writeMetadataList(CXmlDocument& doc, const EntryMap& entries) {
 }
 
 MetaMap readMetadataList(XmlElement vault) {
-    MetaMap meta;
+    MetaMap::Items items;
     XmlElement list = selectSingleNode(vault, u"Metadata");
     if (!list)
-        return meta;
+        return {};
     for (XmlElement node : selectNodes(list, u"fNode")) {
         std::u16string path = attributeText(node, "path");
         CItemMeta entry =
             parseEntry(path, attributeText(node, "mode"), attributeText(node, "mtime"));
-        meta.insert_or_assign(meta.end(), std::move(path), entry);
+        items.emplace_back(std::move(path), entry);
     }
-    return meta;
+    return MetaMap::fromUnordered(std::move(items), true);
 }
 
 } // namespace ostmere

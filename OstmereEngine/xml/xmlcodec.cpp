@@ -141,14 +141,13 @@ PathList readPathList(XmlElement element, const std::u16string& xpath) {
 }
 
 AttributeMap readAttributeList(XmlElement element, const std::u16string& xpath) {
-    AttributeMap map;
+    AttributeMap::Items items;
     for (XmlElement node : selectNodes(element, xpath)) {
         std::u16string path = attributeText(node, "path");
-        uint32_t word = static_cast<uint32_t>(parseDecimal(attributeText(node, "attr")));
-        // Written lists hold their keys in ascending order, so the end is the usual place.
-        map.insert_or_assign(map.end(), std::move(path), word);
+        items.emplace_back(std::move(path),
+                           static_cast<uint32_t>(parseDecimal(attributeText(node, "attr"))));
     }
-    return map;
+    return AttributeMap::fromUnordered(std::move(items), true);
 }
 
 TextMap readEntryList(XmlElement element, const std::u16string& xpath, const char* keyAttr,
