@@ -2,8 +2,8 @@
 #pragma once
 
 #include "core/pathmap.h"
-#include <cstdint>
 
+#include <cstdint>
 #include <string>
 
 namespace ostmere {
