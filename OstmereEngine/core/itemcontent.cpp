@@ -55,7 +55,8 @@ bool CItemContent::open(const std::u16string& fullPath, const char16_t* failureT
         TK_RAISE_SYSTEM(failureText + fullPath);
     if (!S_ISREG(st.st_mode))
         return false;
-    fcntl(fd_.get(), F_SETFL, fcntl(fd_.get(), F_GETFL) & ~O_NONBLOCK);
+    // The flag stays: regular files ignore it on nearly every file system, and read() clears
+    // it where one does not, which saves two calls per file on trees of small files.
     size_ = static_cast<uint64_t>(st.st_size);
     return true;
 }
@@ -71,6 +72,13 @@ size_t CItemContent::read(void* buffer, size_t n) {
         const ssize_t got = ::read(fd_.get(), buffer, n);
         if (got >= 0)
             return static_cast<size_t>(got);
+        if (errno == EAGAIN) {
+            const int flags = fcntl(fd_.get(), F_GETFL);
+            if (flags == -1 || !(flags & O_NONBLOCK) ||
+                fcntl(fd_.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+                return 0;
+            continue;
+        }
         if (errno != EINTR)
             return 0;
     }

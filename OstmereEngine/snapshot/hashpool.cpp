@@ -14,6 +14,9 @@ namespace {
 // Enough results in flight that workers rarely wait for the caller's reports on small files;
 // a few dozen bytes each.
 constexpr size_t kWindowPerJob = 64;
+// The caller is woken for this many results in a row rather than for each: on small files a
+// wake per file costs about as much as hashing it.
+constexpr size_t kWakeBatch = 16;
 
 } // namespace
 
@@ -92,8 +95,20 @@ void CHashPool::hashOne(size_t index, uint8_t* slice, size_t sliceSize) {
             firstFailure_ = std::min(firstFailure_, index);
         result.ready = true;
         window_[index % window_.size()] = std::move(result);
+        if (!callerMayGo())
+            return;
     }
     ready_.notify_one();
+}
+
+// Whether the results ready in order from the caller's next one make a batch, or are all the
+// caller will get until it reports (nothing else is being hashed).
+bool CHashPool::callerMayGo() const {
+    const size_t end = std::min(count_, firstFailure_ + 1);
+    size_t i = nextReport_;
+    while (i < end && i - nextReport_ < kWakeBatch && window_[i % window_.size()].ready)
+        ++i;
+    return i - nextReport_ == kWakeBatch || i == end || i == nextClaim_;
 }
 
 uint64_t CHashPool::next(uint8_t digest[20]) {
@@ -102,9 +117,11 @@ uint64_t CHashPool::next(uint8_t digest[20]) {
     ready_.wait(lock, [&] { return slot.ready; });
     Result result = std::move(slot);
     slot = Result();
+    const bool wasFull = nextClaim_ == nextReport_ + window_.size();
     ++nextReport_;
     lock.unlock();
-    claimable_.notify_one();
+    if (wasFull) // workers wait only for room in the window
+        claimable_.notify_all();
     if (result.error)
         std::rethrow_exception(result.error);
     std::copy(result.digest, result.digest + 20, digest);

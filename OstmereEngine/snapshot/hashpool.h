@@ -49,6 +49,7 @@ class CHashPool {
     void work(uint8_t* slice, size_t sliceSize);
     bool claim(size_t& index);
     void hashOne(size_t index, uint8_t* slice, size_t sliceSize);
+    bool callerMayGo() const;
     void stop();
 
     const size_t count_;
