@@ -62,6 +62,30 @@ TEST(HashPool, AnyNumberOfJobsGivesTheSameIdsAndSinkCalls) {
         }
 }
 
+// Workers open a file by its name in the directory they opened for the file before it: names
+// that extend a directory's name, and a directory inside the one before, each get their own.
+TEST(HashPool, FilesAcrossDirectoriesWithSharedPrefixesGetTheirOwnContent) {
+    TempDir tmp;
+    const std::vector<std::string> files = {"a/f", "a/b/f", "a/g", "ab/f", "ab/g", "b/f", "f"};
+    CDirSnapshot s;
+    for (const auto& name : files) {
+        fs::create_directories((tmp / name).parent_path());
+        writeFile(tmp / name, "content of " + name);
+        std::string rel = "\\" + name;
+        std::replace(rel.begin(), rel.end(), '/', '\\');
+        s.addFile(utf8ToUtf16(rel));
+    }
+    for (uint32_t jobs : {1u, 2u}) {
+        CDirSnapshot hashed = s;
+        JobsSink sink(jobs);
+        calcFileIds(&sink, tmp.u16(), hashed);
+        for (size_t i = 0; i < files.size(); ++i)
+            EXPECT_EQ(utf16ToUtf8(hashed.files.entryAt(i).id.text()),
+                      sha1Of("content of " + files[i]))
+                << files[i] << ", " << jobs << " jobs";
+    }
+}
+
 TEST(HashPool, TheFirstFailingFileInListOrderIsRaisedAfterItsDetail) {
     TempDir tmp;
     CDirSnapshot s = manyFiles(tmp, 200);

@@ -18,12 +18,9 @@ namespace ostmere {
 
 namespace {
 
-bool readLinkText(const std::string& native, std::string& target) {
-    CPathAnchor anchor;
-    if (!anchorPath(native, anchor))
-        return false;
+bool readLinkAt(int directory, const char* name, std::string& target) {
     char text[kMaxLinkTarget + 2];
-    const ssize_t n = readlinkat(anchor.directory, anchor.name.c_str(), text, sizeof text);
+    const ssize_t n = readlinkat(directory, name, text, sizeof text);
     if (n < 0)
         return false;
     if (static_cast<size_t>(n) > kMaxLinkTarget) {
@@ -34,17 +31,40 @@ bool readLinkText(const std::string& native, std::string& target) {
     return true;
 }
 
+bool readLinkText(const std::string& native, std::string& target) {
+    CPathAnchor anchor;
+    return anchorPath(native, anchor) && readLinkAt(anchor.directory, anchor.name.c_str(), target);
+}
+
 } // namespace
 
 bool CItemContent::open(const std::u16string& fullPath, const char16_t* failureText) {
     const std::string native = nativePath(fullPath);
+    reset();
+    // Without blocking: a pipe swapped in since the listing must not hang the open.
+    fd_.reset(openPath(native, kOpenFlags));
+    return finishOpen(fullPath, failureText, [&] { return readLinkText(native, target_); });
+}
+
+bool CItemContent::openIn(int directory, const std::string& name, const std::u16string& fullPath,
+                          const char16_t* failureText) {
+    reset();
+    fd_.reset(::openat(directory, name.c_str(), kOpenFlags));
+    return finishOpen(fullPath, failureText,
+                      [&] { return readLinkAt(directory, name.c_str(), target_); });
+}
+
+void CItemContent::reset() {
     fd_.reset();
     isLink_ = false;
     position_ = 0;
-    // Without blocking: a pipe swapped in since the listing must not hang the open.
-    fd_.reset(openPath(native, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+}
+
+template <class ReadLink>
+bool CItemContent::finishOpen(const std::u16string& fullPath, const char16_t* failureText,
+                              ReadLink readLink) {
     if (!fd_) {
-        if (errno != ELOOP || !readLinkText(native, target_))
+        if (errno != ELOOP || !readLink())
             TK_RAISE_SYSTEM(failureText + fullPath);
         isLink_ = true;
         size_ = target_.size();

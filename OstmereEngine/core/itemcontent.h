@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <fcntl.h>
 #include <string>
 
 namespace ostmere {
@@ -21,6 +22,9 @@ class CItemContent {
     // no content to read.
     bool open(const std::u16string& fullPath,
               const char16_t* failureText = u"Unable to open file:");
+    // The same for the entry name of an open directory; fullPath names it in messages.
+    bool openIn(int directory, const std::string& name, const std::u16string& fullPath,
+                const char16_t* failureText = u"Unable to open file:");
 
     bool isLink() const { return isLink_; }
     uint64_t size() const { return size_; }
@@ -32,6 +36,11 @@ class CItemContent {
     bool sizeUnchanged() const;
 
   private:
+    static constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
+    void reset();
+    template <class ReadLink>
+    bool finishOpen(const std::u16string& fullPath, const char16_t* failureText, ReadLink readLink);
+
     CDescriptor fd_;
     bool isLink_ = false;
     std::string target_;

@@ -16,11 +16,13 @@ void calcFileIdsInOrder(CProgressSink* sink, const std::u16string& root, CDirSna
     // Only this path reads through the sink's byte interface; the pool's workers never call it.
     announceFileBytes(sink, root, snapshot.files);
     CSha1 sha;
+    CFileOpener opener;
     uint8_t digest[20];
     for (auto it = snapshot.files.begin(); it != snapshot.files.end(); ++it) {
         sink->setDetail(u"Processing: " + *it);
         sha.start();
-        hashFile(sink, root + *it, sha);
+        hashFile(sink->getBuffer(), sink->getBufferSize(), root + *it, sha, nullptr,
+                 byteSinkOf(sink), &opener);
         sha.finish(digest);
         it.entry().id = CFileId(digest);
         sink->stepProgress();

@@ -74,17 +74,19 @@ bool CHashPool::claim(size_t& index) {
 }
 
 void CHashPool::work(uint8_t* slice, size_t sliceSize) {
+    CFileOpener opener;
     size_t index;
     while (claim(index))
-        hashOne(index, slice, sliceSize);
+        hashOne(index, slice, sliceSize, opener);
 }
 
-void CHashPool::hashOne(size_t index, uint8_t* slice, size_t sliceSize) {
+void CHashPool::hashOne(size_t index, uint8_t* slice, size_t sliceSize, CFileOpener& opener) {
     Result result;
     try {
         CSha1 sha;
         sha.start();
-        result.bytes = hashFile(slice, sliceSize, fullPath_(index), sha, &stopping_);
+        result.bytes =
+            hashFile(slice, sliceSize, fullPath_(index), sha, &stopping_, nullptr, &opener);
         sha.finish(result.digest);
     } catch (...) {
         result.error = std::current_exception();

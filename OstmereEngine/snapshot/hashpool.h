@@ -15,6 +15,8 @@
 
 namespace ostmere {
 
+class CFileOpener;
+
 // The number of hashing threads a sink asks for (COptionsSink), or one per core; never more
 // than EngineOptions::kMaxHashJobs, never fewer than 1.
 uint32_t hashJobsFor(CProgressSink* sink);
@@ -48,7 +50,7 @@ class CHashPool {
 
     void work(uint8_t* slice, size_t sliceSize);
     bool claim(size_t& index);
-    void hashOne(size_t index, uint8_t* slice, size_t sliceSize);
+    void hashOne(size_t index, uint8_t* slice, size_t sliceSize, CFileOpener& opener);
     bool callerMayGo() const;
     void stop();
 

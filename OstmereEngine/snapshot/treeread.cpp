@@ -2,7 +2,11 @@
 
 #include "core/byteprogress.h"
 #include "core/itemcontent.h"
+#include "core/pathopen.h"
+#include "core/platform.h"
 #include "core/tkerr.h"
+
+#include <fcntl.h>
 
 #include <algorithm>
 
@@ -14,10 +18,31 @@ void hashFile(CProgressSink* sink, const std::u16string& fullPath, CSha1& sha) {
     hashFile(sink->getBuffer(), sink->getBufferSize(), fullPath, sha, nullptr, byteSinkOf(sink));
 }
 
-uint64_t hashFile(uint8_t* buffer, size_t chunk, const std::u16string& fullPath, CSha1& sha,
-                  const std::atomic<bool>* abandon, CByteProgressSink* bytes) {
-    CItemContent content;
+void CFileOpener::open(const std::u16string& fullPath, CItemContent& content) {
+    const std::string native = nativePath(fullPath);
+    const size_t slash = native.rfind('/');
+    if (slash != std::string::npos && slash > 0) {
+        if (slash != directory_.size() || native.compare(0, slash, directory_) != 0) {
+            directory_ = native.substr(0, slash);
+            open_.reset(openPath(directory_, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        }
+        // A directory that does not open leaves the failure to the whole path's open.
+        if (open_) {
+            if (!content.openIn(open_.get(), native.substr(slash + 1), fullPath))
+                TK_RAISE(u"Unable read a source file:" + fullPath);
+            return;
+        }
+    }
     if (!content.open(fullPath))
+        TK_RAISE(u"Unable read a source file:" + fullPath);
+}
+
+uint64_t hashFile(uint8_t* buffer, size_t chunk, const std::u16string& fullPath, CSha1& sha,
+                  const std::atomic<bool>* abandon, CByteProgressSink* bytes, CFileOpener* opener) {
+    CItemContent content;
+    if (opener)
+        opener->open(fullPath, content);
+    else if (!content.open(fullPath))
         TK_RAISE(u"Unable read a source file:" + fullPath);
     const uint64_t size = content.size();
     if (size > chunk)
