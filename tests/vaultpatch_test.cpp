@@ -1,6 +1,8 @@
 // Patches made against a vault, the vault brought forward with each one, and the reports
 // that describe a patch.
 #include "patchsupport.h"
+#include "snapshotsupport.h"
+#include "xml/xmlrep.h"
 
 #include <gtest/gtest.h>
 
@@ -62,6 +64,13 @@ TEST_F(VaultPatches, UpdatedVaultCarriesTwoPatchesInARow) {
     patchFromVault("s1", base / "p1.tkp", true);
     EXPECT_EQ(apply(base / "p1.tkp"), "New fingerprint verified.");
     EXPECT_EQ(withoutIgnored(base / "target"), withoutIgnored(base / "s1"));
+    // The brought-forward vault holds the newer tree alone: comparing against the older one
+    // leaves no entry behind for what it lost (such as \gone\x).
+    RecordingSink sink;
+    const CDirSnapshot updated = readVault(&sink, u16(vault));
+    const CDirSnapshot scanned = scanDirectory(&sink, u16(base / "s1"), u"*.tmp");
+    EXPECT_EQ(attributesIn(updated), attributesIn(scanned));
+    EXPECT_EQ(idsIn(updated), idsIn(scanned));
 
     patchFromVault("s2", base / "p2.tkp", true);
     EXPECT_EQ(loadInfo(base / "p2.tkp").OlderTreeID, loadInfo(base / "p1.tkp").NewerTreeID);

@@ -36,15 +36,24 @@ template <class V> class CPathMap {
     }
     // Entries in any order; of equal keys the last stays when keepLast, else the first.
     static CPathMap fromUnordered(Items items, bool keepLast) {
-        std::stable_sort(items.begin(), items.end(), byKey);
-        if (keepLast)
-            std::reverse(items.begin(), items.end());
-        auto sameKey = [](const value_type& a, const value_type& b) { return a.first == b.first; };
-        items.erase(std::unique(items.begin(), items.end(), sameKey), items.end());
-        if (keepLast)
-            std::reverse(items.begin(), items.end());
+        // Positions sorted by key, then by position: equal keys stay in input order without
+        // the temporary buffer of a stable sort.
+        std::vector<size_t> order(items.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            const int c = items[a].first.compare(items[b].first);
+            return c < 0 || (c == 0 && a < b);
+        });
         CPathMap map;
-        map.items_ = std::move(items);
+        map.items_.reserve(items.size());
+        for (size_t i = 0; i < order.size();) {
+            size_t end = i + 1;
+            while (end < order.size() && items[order[end]].first == items[order[i]].first)
+                ++end;
+            map.items_.push_back(std::move(items[order[keepLast ? end - 1 : i]]));
+            i = end;
+        }
         map.items_.shrink_to_fit();
         return map;
     }
@@ -121,7 +130,6 @@ template <class V> class CPathMap {
     bool operator==(const CPathMap& other) const { return items_ == other.items_; }
 
   private:
-    static bool byKey(const value_type& a, const value_type& b) { return a.first < b.first; }
     const_iterator lowerBound(const std::u16string& key) const {
         return std::lower_bound(
             items_.begin(), items_.end(), key,
