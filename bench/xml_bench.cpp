@@ -22,10 +22,10 @@ CDirSnapshot syntheticSnapshot(int entries) {
     for (int d = 0; d < entries / 100; ++d) {
         std::u16string dir = u"\\dir" + decimal(d);
         CEntry& directory = snapshot.addDirectory(dir);
-        directory.attributes = 16, directory.hasAttributes = true;
+        directory.setAttributes(16);
         for (int f = 0; f < 99; ++f) {
             CEntry& file = snapshot.addFile(dir + u"\\file" + decimal(f) + u".dat");
-            file.attributes = 32, file.hasAttributes = true;
+            file.setAttributes(32);
             file.id = CFileId::fromText(u"da39a3ee5e6b4b0d3255bfef95601890afd80709");
         }
     }

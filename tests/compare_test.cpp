@@ -31,7 +31,7 @@ CDirSnapshot snapshot(const std::vector<Item>& items, const char16_t* root = u"\
         CEntry& entry = item.word & kDir ? s.addDirectory(item.path) : s.addFile(item.path);
         if (!(item.word & kDir))
             entry.id = CFileId::fromText(item.id);
-        entry.attributes = item.word, entry.hasAttributes = true;
+        entry.setAttributes(item.word);
     }
     return s;
 }

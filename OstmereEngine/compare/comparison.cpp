@@ -58,7 +58,7 @@ void detectAdditions(CProgressSink* sink, CDirSnapshot& newer, CDirSnapshot& old
         // A file that became a link to its own former content (or the reverse) is stored too:
         // the same id does not make it the same item.
         bool stored =
-            o == 0 || !((before ? before->id : none) == now.id) || isLinkWord(o) != isLinkWord(n);
+            o == 0 || (before ? before->id : none) != now.id || isLinkWord(o) != isLinkWord(n);
         if (stored)
             (o == 0 ? info.NewFiles : info.ChangedFiles).push_back(path);
         if (stored || o != n)

@@ -59,13 +59,12 @@ std::u16string predictFingerprint(const CDirSnapshot& current, const CPatchInfo&
         const bool link = staged
                               ? change != patch.AttributeChanges.end() && isLinkWord(change->second)
                               : now && now->hasAttributes && isLinkWord(now->attributes);
-        entry.hasAttributes = true;
         if (change != patch.AttributeChanges.end())
-            entry.attributes = wordAfterSetting(directory, link, change->second);
+            entry.setAttributes(wordAfterSetting(directory, link, change->second));
         else if (now && now->hasAttributes && !staged)
-            entry.attributes = now->attributes;
+            entry.setAttributes(now->attributes);
         else // created without a word to set: as a new item comes out
-            entry.attributes = wordAfterSetting(directory, link, 0);
+            entry.setAttributes(wordAfterSetting(directory, link, 0));
     };
     for (const auto& d : directories)
         place(d, true, next.addDirectory(d));

@@ -18,6 +18,9 @@ namespace ostmere {
 
 namespace {
 
+// Without blocking: a pipe swapped in since the listing must not hang the open.
+constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
+
 bool readLinkAt(int directory, const char* name, std::string& target) {
     char text[kMaxLinkTarget + 2];
     const ssize_t n = readlinkat(directory, name, text, sizeof text);
@@ -41,7 +44,6 @@ bool readLinkText(const std::string& native, std::string& target) {
 bool CItemContent::open(const std::u16string& fullPath, const char16_t* failureText) {
     const std::string native = nativePath(fullPath);
     reset();
-    // Without blocking: a pipe swapped in since the listing must not hang the open.
     fd_.reset(openPath(native, kOpenFlags));
     return finishOpen(fullPath, failureText, [&] { return readLinkText(native, target_); });
 }

@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <fcntl.h>
 #include <string>
 
 namespace ostmere {
@@ -36,7 +35,6 @@ class CItemContent {
     bool sizeUnchanged() const;
 
   private:
-    static constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
     void reset();
     template <class ReadLink>
     bool finishOpen(const std::u16string& fullPath, const char16_t* failureText, ReadLink readLink);

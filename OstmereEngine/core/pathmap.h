@@ -67,16 +67,9 @@ template <class V> class CPathMap {
     size_t size() const { return items_.size(); }
     bool empty() const { return items_.empty(); }
     void clear() { items_.clear(); }
-    void reserve(size_t n) { items_.reserve(n); }
 
-    const_iterator find(const std::u16string& key) const {
-        auto it = lowerBound(key);
-        return it != end() && it->first == key ? it : end();
-    }
-    iterator find(const std::u16string& key) {
-        auto it = lowerBound(key);
-        return it != end() && it->first == key ? it : end();
-    }
+    const_iterator find(const std::u16string& key) const { return findIn(items_, key); }
+    iterator find(const std::u16string& key) { return findIn(items_, key); }
     size_t erase(const std::u16string& key) {
         auto it = find(key);
         if (it == end())
@@ -97,9 +90,6 @@ template <class V> class CPathMap {
         auto it = placeFor(key);
         it->second = std::move(value);
         return it;
-    }
-    void insert_or_assign(const std::u16string& key, V value) {
-        placeFor(key)->second = std::move(value);
     }
     iterator emplace_hint(const_iterator, const std::u16string& key, V value) {
         return emplace(key, std::move(value)).first;
@@ -130,15 +120,15 @@ template <class V> class CPathMap {
     bool operator==(const CPathMap& other) const { return items_ == other.items_; }
 
   private:
-    const_iterator lowerBound(const std::u16string& key) const {
+    // For the const and the mutable array alike.
+    template <class Array> static auto lowerBoundIn(Array& items, const std::u16string& key) {
         return std::lower_bound(
-            items_.begin(), items_.end(), key,
+            items.begin(), items.end(), key,
             [](const value_type& a, const std::u16string& k) { return a.first < k; });
     }
-    iterator lowerBound(const std::u16string& key) {
-        return std::lower_bound(
-            items_.begin(), items_.end(), key,
-            [](const value_type& a, const std::u16string& k) { return a.first < k; });
+    template <class Array> static auto findIn(Array& items, const std::u16string& key) {
+        auto it = lowerBoundIn(items, key);
+        return it != items.end() && it->first == key ? it : items.end();
     }
     // The entry of key, made (with a value-initialised V) when missing.
     iterator placeFor(const std::u16string& key) {
@@ -146,7 +136,7 @@ template <class V> class CPathMap {
             items_.emplace_back(key, V{});
             return items_.end() - 1;
         }
-        auto it = lowerBound(key);
+        auto it = lowerBoundIn(items_, key);
         if (it != end() && it->first == key)
             return it;
         return items_.insert(it, value_type(key, V{}));

@@ -38,7 +38,7 @@ void writeCheckedRecord(CProgressSink* sink, COutputFile& out, FileTable::value_
     uint8_t digest[20];
     sha.finish(digest);
     const CEntry* scanned = newer.find(entry.first);
-    if (!scanned || !(scanned->id == CFileId(digest)))
+    if (!scanned || scanned->id != CFileId(digest))
         TK_RAISE(u"A file changed while the patch was being made: " + newer.root + entry.first);
 }
 
@@ -85,7 +85,7 @@ void writeCompactEntry(CProgressSink* sink, COutputFile& out, CZstdCoder& coder,
     entry.second = writeCompactRecord(
         out, coder, {path, size, source, reference.get(), referenceId, store.options}, id);
     const CEntry* expected = newer.find(path);
-    if (!content.sizeUnchanged() || !expected || !(expected->id == CFileId::fromText(id)))
+    if (!content.sizeUnchanged() || !expected || expected->id != CFileId::fromText(id))
         TK_RAISE(u"A file changed while the patch was being made: " + newerRoot + path);
     reportBytes(byteSinkOf(sink), static_cast<uint64_t>(size));
 }

@@ -136,10 +136,9 @@ void CCollectVisitor::onEntry(int directory, const std::string& name,
     const uint32_t word = getEntryStatus(directory, name.c_str(), meta);
     last_ = snapshot_.entryRef(relPath);
     CEntry& entry = last_->second;
-    entry.attributes = word;
-    entry.hasAttributes = true;
+    entry.setAttributes(word);
     if (word != INVALID_FILE_ATTRIBUTES)
-        entry.meta = meta, entry.hasMeta = true;
+        entry.setMeta(meta);
 }
 
 EntryRef CCollectVisitor::entryOf(const std::u16string& relPath) {

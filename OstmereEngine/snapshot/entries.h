@@ -20,6 +20,9 @@ struct CEntry {
     bool hasMeta = false;
     CItemMeta meta;
     CFileId id;
+
+    void setAttributes(uint32_t word) { attributes = word, hasAttributes = true; }
+    void setMeta(const CItemMeta& read) { meta = read, hasMeta = true; }
 };
 
 // std::u16string compares char16_t as unsigned code units: the ordinal order.

@@ -21,8 +21,7 @@ void calcFileIdsInOrder(CProgressSink* sink, const std::u16string& root, CDirSna
     for (auto it = snapshot.files.begin(); it != snapshot.files.end(); ++it) {
         sink->setDetail(u"Processing: " + *it);
         sha.start();
-        hashFile(sink->getBuffer(), sink->getBufferSize(), root + *it, sha, nullptr,
-                 byteSinkOf(sink), &opener);
+        hashFile(sink, root + *it, sha, &opener);
         sha.finish(digest);
         it.entry().id = CFileId(digest);
         sink->stepProgress();

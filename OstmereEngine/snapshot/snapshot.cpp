@@ -50,9 +50,7 @@ CEntry& CDirSnapshot::addFile(const std::u16string& path) {
 }
 
 void CDirSnapshot::setAttributes(const std::u16string& path, uint32_t word) {
-    CEntry& e = entry(path);
-    e.attributes = word;
-    e.hasAttributes = true;
+    entry(path).setAttributes(word);
 }
 
 uint32_t CDirSnapshot::attributesOf(const std::u16string& path) const {

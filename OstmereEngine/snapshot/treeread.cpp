@@ -14,8 +14,19 @@ TK_MODULE("fileio");
 
 namespace ostmere {
 
-void hashFile(CProgressSink* sink, const std::u16string& fullPath, CSha1& sha) {
-    hashFile(sink->getBuffer(), sink->getBufferSize(), fullPath, sha, nullptr, byteSinkOf(sink));
+namespace {
+
+void requireContent(bool opened, const std::u16string& fullPath) {
+    if (!opened)
+        TK_RAISE(u"Unable read a source file:" + fullPath);
+}
+
+} // namespace
+
+void hashFile(CProgressSink* sink, const std::u16string& fullPath, CSha1& sha,
+              CFileOpener* opener) {
+    hashFile(sink->getBuffer(), sink->getBufferSize(), fullPath, sha, nullptr, byteSinkOf(sink),
+             opener);
 }
 
 void CFileOpener::open(const std::u16string& fullPath, CItemContent& content) {
@@ -27,14 +38,11 @@ void CFileOpener::open(const std::u16string& fullPath, CItemContent& content) {
             open_.reset(openPath(directory_, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         }
         // A directory that does not open leaves the failure to the whole path's open.
-        if (open_) {
-            if (!content.openIn(open_.get(), native.substr(slash + 1), fullPath))
-                TK_RAISE(u"Unable read a source file:" + fullPath);
-            return;
-        }
+        if (open_)
+            return requireContent(content.openIn(open_.get(), native.substr(slash + 1), fullPath),
+                                  fullPath);
     }
-    if (!content.open(fullPath))
-        TK_RAISE(u"Unable read a source file:" + fullPath);
+    requireContent(content.open(fullPath), fullPath);
 }
 
 uint64_t hashFile(uint8_t* buffer, size_t chunk, const std::u16string& fullPath, CSha1& sha,
@@ -42,8 +50,8 @@ uint64_t hashFile(uint8_t* buffer, size_t chunk, const std::u16string& fullPath,
     CItemContent content;
     if (opener)
         opener->open(fullPath, content);
-    else if (!content.open(fullPath))
-        TK_RAISE(u"Unable read a source file:" + fullPath);
+    else
+        requireContent(content.open(fullPath), fullPath);
     const uint64_t size = content.size();
     if (size > chunk)
         content.adviseSequential();

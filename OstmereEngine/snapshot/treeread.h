@@ -13,9 +13,6 @@
 
 namespace ostmere {
 
-// Feeds the whole content of a file (a link's target text) into sha, through the sink's work
-// buffer.
-void hashFile(CProgressSink* sink, const std::u16string& fullPath, CSha1& sha);
 // Where the files of a tree are read from: the directory of the last file stays open, and the
 // next file in it (most are, in list order) is opened by its name alone instead of its path.
 class CFileOpener {
@@ -28,6 +25,10 @@ class CFileOpener {
     CDescriptor open_;
 };
 
+// Feeds the whole content of a file (a link's target text) into sha, through the sink's work
+// buffer; through opener when given, else by the whole path.
+void hashFile(CProgressSink* sink, const std::u16string& fullPath, CSha1& sha,
+              CFileOpener* opener = nullptr);
 // The same through a given part of that buffer; returns the number of bytes hashed. When
 // abandon becomes true the file is left half read, without error: its digest is then of no use.
 uint64_t hashFile(uint8_t* buffer, size_t chunk, const std::u16string& fullPath, CSha1& sha,

@@ -77,10 +77,8 @@ CDirSnapshot readVaultDocument(const std::u16string& vaultFile) {
         snapshot.entry(path).id = CFileId::fromText(id);
     snapshot.infoEntries =
         readEntryList(requireSingleNode(vault, u"VaultInfo"), u"infoEntry", "name", "value");
-    for (const auto& [path, meta] : readMetadataList(vault)) {
-        CEntry& entry = snapshot.entry(path);
-        entry.meta = meta, entry.hasMeta = true;
-    }
+    for (const auto& [path, meta] : readMetadataList(vault))
+        snapshot.entry(path).setMeta(meta);
     return snapshot;
 }
 
